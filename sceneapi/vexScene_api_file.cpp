@@ -1,0 +1,1012 @@
+#include "sceneapi/vexScene_api_file.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <clocale>
+#include <cstdarg>
+#include <cstring>
+
+#include "sceneapi/NumberFormat.hpp"
+
+namespace numfmt = vex::numfmt;
+
+namespace {
+
+constexpr uint32_t kNoIndentation = 0x400000;
+constexpr size_t kOutputBuffer = size_t{1} << 20;
+constexpr char kSpaces[] = "                                                                ";
+constexpr char kHex[] = "0123456789abcdef";
+
+bool needsHex(const char* name) {
+    for (auto p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        if (*p == 0x0A || *p == 0x0D || *p == 0x22 || *p >= 0x80) return true;
+    return false;
+}
+
+// The non-finite rule: values not strictly within the single-precision range become -1.
+inline double finiteOrMinusOne(double v) { return (v > -FLT_MAX && v < FLT_MAX) ? v : -1.0; }
+
+const char* kindText(uint32_t kind, bool trailingSpace) {
+    static const char* const withSpace[] = {"surface ", "shadow ", "volume ", "reflection map "};
+    static const char* const without[] = {"surface", "shadow", "volume", "reflection map"};
+    return trailingSpace ? withSpace[kind] : without[kind];
+}
+
+}  // namespace
+
+vexScene_api_file::vexScene_api_file(FILE* stream, bool binaryArrays)
+    : stream_(stream), binaryArrays_(binaryArrays), out_(kOutputBuffer) {
+    const char* current = std::setlocale(LC_NUMERIC, nullptr);
+    savedLocale_ = current ? current : "C";
+    std::setlocale(LC_NUMERIC, "C");
+    indentStack_.reserve(32);
+    captureSave_.reserve(32);
+    captureFlagStack_.reserve(32);
+    contextStack_.reserve(32);
+}
+
+vexScene_api_file::~vexScene_api_file() {
+    flush();
+    std::setlocale(LC_NUMERIC, savedLocale_.c_str());
+}
+
+// ---- destinations -------------------------------------------------------------------------
+
+void vexScene_api_file::flush() {
+    if (outUsed_ == 0 || stream_ == nullptr) return;
+    if (std::fwrite(out_.data(), 1, outUsed_, stream_) != outUsed_ && writeError_ == 0)
+        writeError_ = errno ? errno : EIO;
+    outUsed_ = 0;
+}
+
+void vexScene_api_file::streamWrite(const void* bytes, size_t n) {
+    if (n > out_.size() / 2) {
+        // Large blocks skip the copy and go out in one fwrite.
+        flush();
+        if (std::fwrite(bytes, 1, n, stream_) != n && writeError_ == 0)
+            writeError_ = errno ? errno : EIO;
+        return;
+    }
+    if (outUsed_ + n > out_.size()) flush();
+    std::memcpy(out_.data() + outUsed_, bytes, n);
+    outUsed_ += n;
+}
+
+template <class F>
+void vexScene_api_file::emitFormatted(size_t maxLen, F format) {
+    if (silent()) return;
+    if (capture_) {
+        if (current_ == nullptr) return;
+        char local[numfmt::kMaxFixed * 3 + 64];
+        char* end = format(local);
+        current_->appendText(local, static_cast<size_t>(end - local));
+        return;
+    }
+    if (outUsed_ + maxLen > out_.size()) flush();
+    char* start = out_.data() + outUsed_;
+    outUsed_ += static_cast<size_t>(format(start) - start);
+}
+
+void vexScene_api_file::plain(const char* text, size_t n) {
+    if (silent() || n == 0) return;
+    if (capture_) {
+        if (current_) current_->appendText(text, n);
+        return;
+    }
+    streamWrite(text, n);
+}
+
+void vexScene_api_file::plain(const char* text) { plain(text, std::strlen(text)); }
+
+void vexScene_api_file::raw(const void* bytes, size_t n) {
+    if (silent()) return;
+    if (capture_) {
+        if (current_ && n > 0) current_->append(static_cast<const char*>(bytes), n);
+        return;
+    }
+    if (n > 0) streamWrite(bytes, n);
+}
+
+void vexScene_api_file::indentation() {
+    if (mode_ & kNoIndentation) return;
+    for (int left = level_; left > 0;) {
+        const int chunk = std::min<int>(left, sizeof kSpaces - 1);
+        plain(kSpaces, static_cast<size_t>(chunk));
+        left -= chunk;
+    }
+}
+
+// The indentation goes before the text and after every line feed followed by more text.
+// Written piece by piece, so no intermediate line buffer can overflow.
+void vexScene_api_file::indented(const char* text, size_t n) {
+    if (silent()) return;
+    indentation();
+    if (level_ <= 0 || (mode_ & kNoIndentation)) {
+        plain(text, n);
+        return;
+    }
+    size_t start = 0;
+    while (start < n) {
+        const void* lf = std::memchr(text + start, '\n', n - start);
+        if (lf == nullptr) {
+            plain(text + start, n - start);
+            return;
+        }
+        const size_t end = static_cast<size_t>(static_cast<const char*>(lf) - text) + 1;
+        plain(text + start, end - start);
+        if (end < n) indentation();
+        start = end;
+    }
+}
+
+void vexScene_api_file::indented(const char* text) { indented(text, std::strlen(text)); }
+
+void vexScene_api_file::nameHere(const char* text) {
+    if (text == nullptr) text = "";
+    if (silent()) return;
+    if (!needsHex(text)) {
+        indentation();
+        plain("\"", 1);
+        plain(text);
+        plain("\"", 1);
+        return;
+    }
+    const size_t n = std::strlen(text);
+    std::string hex;
+    hex.reserve(2 * n + 2);
+    hex += "xX";
+    for (size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        hex += kHex[b >> 4];
+        hex += kHex[b & 15];
+    }
+    raw(hex.data(), hex.size());
+}
+
+void vexScene_api_file::name(const char* text) {
+    const int saved = level_;
+    level_ = 0;
+    nameHere(text);
+    level_ = saved;
+}
+
+void vexScene_api_file::bytesBlob(const unsigned char* bytes, int length) {
+    const size_t n = (bytes != nullptr && length > 0) ? static_cast<size_t>(length) : 0;
+    std::string hex;
+    hex.reserve(2 * n + 2);
+    hex += "bX";
+    for (size_t i = 0; i < n; ++i) {
+        hex += kHex[bytes[i] >> 4];
+        hex += kHex[bytes[i] & 15];
+    }
+    raw(hex.data(), hex.size());
+}
+
+void vexScene_api_file::capturedText(const CaptureBuffer* text) {
+    if (text == nullptr) return;
+    if (text->binary)
+        raw(text->text(), static_cast<size_t>(std::max(text->length, 0)));
+    else
+        indented(text->text());
+}
+
+void vexScene_api_file::kindWord(uint32_t kind, bool trailingSpace) {
+    if (kind >= 4) {
+        indented("// assuming surface shader\n");
+        indented(kindText(0, true));  // unknown kinds keep the trailing space
+        return;
+    }
+    indented(kindText(kind, trailingSpace));
+}
+
+void vexScene_api_file::pushContext() { contextStack_.push_back(statement_); }
+
+void vexScene_api_file::popContext() {
+    if (contextStack_.empty()) return;
+    statement_ = contextStack_.back();
+    contextStack_.pop_back();
+}
+
+// ---- operations ---------------------------------------------------------------------------
+
+void vexScene_api_file::reserved_1() {}
+bool vexScene_api_file::connect(const char*, int, int) { return false; }
+bool vexScene_api_file::disconnect() { return false; }
+bool vexScene_api_file::reserved_4() { return false; }
+
+bool vexScene_api_file::begin_group(const char* groupName, bool instance) {
+    plain("\n", 1);
+    if (!instance) indented("#define ");
+    indented("group ");
+    name(groupName);
+    plain(" {\n");
+    pushContext();
+    ++level_;
+    statement_ = true;
+    return true;
+}
+
+void vexScene_api_file::end_group() {
+    --level_;
+    indented("}\n");
+    popContext();
+}
+
+bool vexScene_api_file::begin_object(const char* objectName, bool instance) {
+    indented(instance ? "object " : "#define object ");
+    name(objectName);
+    plain(" {\n");
+    pushContext();
+    ++level_;
+    statement_ = true;
+    block_ = Block::object;
+    return true;
+}
+
+void vexScene_api_file::end_object() {
+    --level_;
+    indented("}\n");
+    popContext();
+    block_ = Block::none;
+}
+
+bool vexScene_api_file::begin_geometry(const char* type) {
+    indented("geometry ");
+    name(type);
+    plain(" {\n");
+    pushContext();
+    ++level_;
+    statement_ = false;
+    return true;
+}
+
+void vexScene_api_file::end_geometry() {
+    --level_;
+    indented("}\n");
+    popContext();
+}
+
+bool vexScene_api_file::begin_animation(const char* first, const char* second) {
+    indented("animation ");
+    name(first);
+    indented(" ");
+    name(second);
+    plain(" {\n");
+    pushContext();
+    ++level_;
+    statement_ = false;
+    return true;
+}
+
+void vexScene_api_file::end_animation() {
+    --level_;
+    indented("}\n");
+    popContext();
+}
+
+bool vexScene_api_file::begin_load(const char* module) {
+    indented("load ");
+    name(module);
+    plain(" {\n");
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_load() {
+    --level_;
+    indented("}\n");
+}
+
+void vexScene_api_file::openTopLevel(Block kind, const char* text) {
+    indented(text);
+    capture_ = false;
+    statement_ = true;
+    block_ = kind;
+    ++level_;
+}
+
+void vexScene_api_file::closeTopLevel(Block kind) {
+    if (block_ == kind) {
+        --level_;
+        indented("}\n");
+    }
+    statement_ = false;
+    block_ = Block::none;
+}
+
+bool vexScene_api_file::begin_options() {
+    if (refusesTopLevel()) return false;
+    openTopLevel(Block::options, "\noptions {\n");
+    return true;
+}
+
+void vexScene_api_file::end_options() { closeTopLevel(Block::options); }
+
+bool vexScene_api_file::begin_camera(const char* cameraName) {
+    if (refusesTopLevel()) return false;
+    if (cameraName == nullptr) {
+        openTopLevel(Block::camera, "\ncamera {\n");
+        return true;
+    }
+    indented("\ncamera ");
+    name(cameraName);
+    plain(" {\n");
+    capture_ = false;
+    statement_ = true;
+    block_ = Block::camera;
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_camera() { closeTopLevel(Block::camera); }
+
+bool vexScene_api_file::begin_image() {
+    if (refusesTopLevel()) return false;
+    openTopLevel(Block::image, "\nimage {\n");
+    return true;
+}
+
+void vexScene_api_file::end_image() { closeTopLevel(Block::image); }
+
+bool vexScene_api_file::begin_output(const char* a, const char* b, const char* c) {
+    indented("output ");
+    name(a);
+    plain(" ");
+    name(b);
+    plain(" ");
+    name(c);
+    plain(" {\n");
+    statement_ = false;
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_output() {
+    --level_;
+    indented("}\n");
+    statement_ = true;
+}
+
+bool vexScene_api_file::begin_light(const char* lightName) {
+    plain("\n", 1);
+    indented("light ");
+    name(lightName);
+    plain(" {\n");
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_light() {
+    --level_;
+    indented("}\n");
+}
+
+bool vexScene_api_file::begin_accel(const char* accelName) {
+    indented("\naccel ");
+    name(accelName);
+    plain(" {\n");
+    pushContext();
+    ++level_;
+    statement_ = false;
+    return true;
+}
+
+void vexScene_api_file::end_accel() { end_group(); }
+
+namespace {
+
+// "<keyword> %g %g ... %g\n" with the matrix converted to single precision.
+size_t formatMatrixLine(char* out, const char* keyword, const double* m) {
+    char* p = out;
+    const size_t k = std::strlen(keyword);
+    std::memcpy(p, keyword, k);
+    p += k;
+    for (int i = 0; i < 16; ++i) {
+        *p++ = ' ';
+        p = vex::numfmt::formatG(p, static_cast<double>(static_cast<float>(m[i])));
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - out);
+}
+
+size_t formatTriple(char* out, const char* keyword, double x, double y, double z) {
+    char* p = out;
+    const size_t k = std::strlen(keyword);
+    std::memcpy(p, keyword, k);
+    p += k;
+    for (double v : {x, y, z}) {
+        *p++ = ' ';
+        p = vex::numfmt::formatG(p, v);
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - out);
+}
+
+}  // namespace
+
+void vexScene_api_file::transform(const double* m) {
+    if (m == nullptr) return;
+    char line[16 * (numfmt::kMaxG + 1) + 32];
+    indented(line, formatMatrixLine(line, "transform", m));
+}
+
+void vexScene_api_file::set_transform(const double* m) {
+    if (m == nullptr) return;
+    char line[16 * (numfmt::kMaxG + 1) + 32];
+    indented(line, formatMatrixLine(line, "set transform", m));
+}
+
+void vexScene_api_file::scale(const double& x, const double& y, const double& z) {
+    char line[3 * (numfmt::kMaxG + 1) + 32];
+    indented(line, formatTriple(line, "scale", x, y, z));
+}
+
+void vexScene_api_file::rotate(const double& x, const double& y, const double& z) {
+    char line[3 * (numfmt::kMaxG + 1) + 32];
+    indented(line, formatTriple(line, "rotate", x, y, z));
+}
+
+void vexScene_api_file::translate(const double& x, const double& y, const double& z) {
+    char line[3 * (numfmt::kMaxG + 1) + 32];
+    indented(line, formatTriple(line, "translate", x, y, z));
+}
+
+bool vexScene_api_file::begin_matrix(const char* matrixName) {
+    indented("#define matrix ");
+    name(matrixName);
+    plain(" {\n");
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_matrix() {
+    --level_;
+    indented("}\n");
+}
+
+bool vexScene_api_file::begin_material(const char* materialName, bool instance) {
+    if (!instance) indented("\n#define ");
+    indented("material ");
+    name(materialName);
+    plain(" {\n");
+    ++level_;
+    return true;
+}
+
+bool vexScene_api_file::use_material(const char* materialName) {
+    indented("material ");
+    name(materialName);
+    plain("\n", 1);
+    return true;
+}
+
+void vexScene_api_file::end_material() {
+    --level_;
+    indented("}\n");
+}
+
+void vexScene_api_file::shader_text(uint32_t kind, CaptureBuffer* text) {
+    if (text == nullptr) return;
+    kindWord(kind, true);
+    capturedText(text);
+    indented("\n");
+}
+
+void vexScene_api_file::shader_ref(uint32_t kind, int shaderId) {
+    kindWord(kind, false);
+    char text[numfmt::kMaxInt + 4];
+    char* p = text;
+    *p++ = ' ';
+    p = numfmt::formatInt(p, shaderId);
+    *p++ = '\n';
+    plain(text, static_cast<size_t>(p - text));
+}
+
+bool vexScene_api_file::begin_shader(const char* shaderName, const char* type) {
+    captureFlagStack_.push_back(capture_);
+    captureSave_.push_back(current_);
+    pushContext();
+    statement_ = false;
+    if (shaderName != nullptr) {
+        capture_ = false;
+        indented("#define shader ");
+        name(shaderName);
+        plain(" ");
+        name(type);
+        plain(" {\n");
+    } else {
+        captures_.push_back(std::make_unique<CaptureBuffer>());
+        current_ = captures_.back().get();
+        capture_ = true;
+        indentStack_.push_back(level_);
+        level_ = 0;
+        name(type);
+        plain(" {\n");
+    }
+    ++level_;
+    return true;
+}
+
+bool vexScene_api_file::begin_shader_id(const char* type, int shaderId) {
+    captureFlagStack_.push_back(capture_);
+    captureSave_.push_back(current_);
+    pushContext();
+    statement_ = false;
+    capture_ = false;
+    char head[64];
+    const int n = std::snprintf(head, sizeof head, "#define shader %d ", shaderId);
+    std::string line(head, static_cast<size_t>(n));
+    line += type ? type : "";
+    line += " {\n";
+    indented(line.data(), line.size());
+    ++level_;
+    return true;
+}
+
+void vexScene_api_file::end_shader() {
+    --level_;
+    if (capture_) {
+        indented("}");
+        if (!indentStack_.empty()) {
+            level_ = indentStack_.back();
+            indentStack_.pop_back();
+        }
+    } else {
+        indented("}\n");
+    }
+    popContext();
+    // The buffer just captured stays current, so the caller can fetch it.
+    if (!captureSave_.empty()) captureSave_.pop_back();
+    if (!captureFlagStack_.empty()) {
+        capture_ = captureFlagStack_.back();
+        captureFlagStack_.pop_back();
+    }
+}
+
+CaptureBuffer* vexScene_api_file::captured_text() { return current_; }
+
+void vexScene_api_file::push_capture() { captureSave_.push_back(current_); }
+
+void vexScene_api_file::pop_capture() {
+    if (captureSave_.empty()) return;
+    current_ = captureSave_.back();
+    captureSave_.pop_back();
+}
+
+bool vexScene_api_file::set_value(const char* valueName, int32_t code, const void* value) {
+    if (valueName == nullptr) valueName = "";
+    if (statement_) {
+        std::string head(valueName);
+        head += ' ';
+        indented(head.data(), head.size());
+        writeValue(code, value);
+        plain("\n", 1);
+    } else {
+        nameHere(valueName);
+        plain(" ", 1);
+        writeValue(code, value);
+        plain(",\n", 2);
+    }
+    return true;
+}
+
+bool vexScene_api_file::set_shader_link(const char* linkName, int shaderId) {
+    nameHere(linkName);
+    char text[numfmt::kMaxInt + 8];
+    char* p = text;
+    std::memcpy(p, " ! ", 3);
+    p = numfmt::formatInt(p + 3, shaderId);
+    *p++ = ',';
+    *p++ = '\n';
+    plain(text, static_cast<size_t>(p - text));
+    return true;
+}
+
+bool vexScene_api_file::set_text_link(const char* linkName, CaptureBuffer* text) {
+    nameHere(linkName);
+    plain(" ! ", 3);
+    capturedText(text);
+    indented(",\n");
+    return true;
+}
+
+// ---- values -------------------------------------------------------------------------------
+
+void vexScene_api_file::writeValue(int32_t code, const void* value) {
+    if (value == nullptr || silent()) return;
+    using namespace vex::numfmt;
+    const auto floats = [&](int count) {
+        const auto* f = static_cast<const float*>(value);
+        emitFormatted(count * (kMaxG + 1), [&](char* p) {
+            for (int i = 0; i < count; ++i) {
+                if (i) *p++ = ' ';
+                p = formatG(p, f[i]);
+            }
+            return p;
+        });
+    };
+    const auto ints = [&](int count) {
+        const auto* v = static_cast<const int32_t*>(value);
+        emitFormatted(count * (kMaxInt + 1), [&](char* p) {
+            for (int i = 0; i < count; ++i) {
+                if (i) *p++ = ' ';
+                p = formatInt(p, v[i]);
+            }
+            return p;
+        });
+    };
+    switch (code) {
+        case kFloat3: floats(3); break;
+        case kFloat4:
+        case kColor4: floats(4); break;
+        case kFloat2: floats(2); break;
+        case kFloat: {
+            const double v = finiteOrMinusOne(*static_cast<const float*>(value));
+            emitFormatted(kMaxG, [&](char* p) { return formatG(p, v); });
+            break;
+        }
+        case kDouble: {
+            const double v = *static_cast<const double*>(value);
+            emitFormatted(kMaxFixed, [&](char* p) { return formatFixed16(p, v); });
+            break;
+        }
+        case kDouble3: {
+            const auto* d = static_cast<const double*>(value);
+            emitFormatted(3 * (kMaxG + 1), [&](char* p) {
+                for (int i = 0; i < 3; ++i) {
+                    if (i) *p++ = ' ';
+                    p = formatG(p, d[i]);
+                }
+                return p;
+            });
+            break;
+        }
+        case kInt:
+        case kInt23: ints(1); break;
+        case kInt2: ints(2); break;
+        case kInt3: ints(3); break;
+        case kInt4: ints(4); break;
+        case kBool: plain(*static_cast<const int32_t*>(value) ? "on" : "off"); break;
+        case kMatrix: {
+            const auto* m = static_cast<const double*>(value);
+            emitFormatted(16 * (kMaxG + 1), [&](char* p) {
+                for (int i = 0; i < 16; ++i) {
+                    if (i) *p++ = ' ';
+                    p = formatG(p, static_cast<float>(m[i]));
+                }
+                return p;
+            });
+            break;
+        }
+        case kString: name(static_cast<const char*>(value)); break;
+        case kStringRef: name(*static_cast<const char* const*>(value)); break;
+        case kCapturedText: {
+            const int saved = level_;
+            level_ = 2;
+            capturedText(*static_cast<CaptureBuffer* const*>(value));
+            level_ = saved;
+            break;
+        }
+        default:
+            if ((code & ~0xFF) == kArray) writeArray(code, *static_cast<const SceneArray*>(value));
+            break;
+    }
+}
+
+void vexScene_api_file::writeBinaryArray(char tag, const void* data, uint32_t scalars,
+                                         size_t width) {
+    plain("[ ", 2);
+    const unsigned char head[8] = {0x01,
+                                   0x02,
+                                   0x03,
+                                   static_cast<unsigned char>(tag),
+                                   static_cast<unsigned char>(scalars),
+                                   static_cast<unsigned char>(scalars >> 8),
+                                   static_cast<unsigned char>(scalars >> 16),
+                                   static_cast<unsigned char>(scalars >> 24)};
+    raw(head, sizeof head);
+    raw(data, size_t{scalars} * width);
+    plain("] ", 2);
+}
+
+void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
+    using namespace vex::numfmt;
+    const uint32_t count = array.data != nullptr ? array.count : 0;
+    if (binaryArrays_) {
+        switch (code) {
+            case kFloat3Array:
+                // Three scalars per element; a count beyond 32 bits cannot be described.
+                if (count > UINT32_MAX / 3) return;
+                writeBinaryArray('c', array.data, 3 * count, 4);
+                return;
+            case kFloatArray: writeBinaryArray('f', array.data, count, 4); return;
+            case kDoubleArray: writeBinaryArray('r', array.data, count, 8); return;
+            case kIntArray:
+            case kInt23Array: writeBinaryArray('i', array.data, count, 4); return;
+            default: break;
+        }
+    }
+    // Returns the formatter of element i, or nothing for codes without a text form.
+    const auto elementText = [&](auto&& format) {
+        plain("[ ", 2);
+        for (uint32_t i = 0; i < count; ++i) {
+            const char sep = (i + 1 < count) ? ',' : ' ';
+            format(i, sep);
+            if (i != 0 && i % 8 == 0) {
+                plain("\n", 1);
+                indentation();
+            }
+        }
+        plain("] ", 2);
+    };
+    switch (code) {
+        case kFloat3Array:
+        case kFloat4Array: {
+            const int n = code == kFloat3Array ? 3 : 4;
+            const auto* f = static_cast<const float*>(array.data);
+            elementText([&](uint32_t i, char sep) {
+                emitFormatted(n * (kMaxG + 1) + 1, [&](char* p) {
+                    const float* e = f + size_t{i} * n;
+                    for (int k = 0; k < n; ++k) {
+                        if (k) *p++ = ' ';
+                        p = formatG(p, e[k]);
+                    }
+                    *p++ = sep;
+                    return p;
+                });
+            });
+            break;
+        }
+        case kDouble3Array: {
+            const auto* d = static_cast<const double*>(array.data);
+            elementText([&](uint32_t i, char sep) {
+                emitFormatted(3 * (kMaxG + 1) + 1, [&](char* p) {
+                    const double* e = d + size_t{i} * 3;
+                    for (int k = 0; k < 3; ++k) {
+                        if (k) *p++ = ' ';
+                        p = formatG(p, e[k]);
+                    }
+                    *p++ = sep;
+                    return p;
+                });
+            });
+            break;
+        }
+        case kFloatArray: {
+            const auto* f = static_cast<const float*>(array.data);
+            elementText([&](uint32_t i, char sep) {
+                emitFormatted(kMaxG + 1, [&](char* p) {
+                    p = formatG(p, finiteOrMinusOne(f[i]));
+                    *p++ = sep;
+                    return p;
+                });
+            });
+            break;
+        }
+        case kDoubleArray: {
+            const auto* d = static_cast<const double*>(array.data);
+            elementText([&](uint32_t i, char sep) {
+                emitFormatted(kMaxFixed + 1, [&](char* p) {
+                    p = formatFixed16(p, finiteOrMinusOne(d[i]));
+                    *p++ = sep;
+                    return p;
+                });
+            });
+            break;
+        }
+        case kIntArray:
+        case kInt23Array:
+        case kBoolArray: {
+            const auto* v = static_cast<const int32_t*>(array.data);
+            const bool asBool = code == kBoolArray;
+            elementText([&](uint32_t i, char sep) {
+                emitFormatted(kMaxInt + 1, [&](char* p) {
+                    p = formatInt(p, asBool ? (v[i] != 0 ? 1 : 0) : v[i]);
+                    *p++ = sep;
+                    return p;
+                });
+            });
+            break;
+        }
+        case kMatrixArray: {
+            const auto* m = static_cast<const double*>(array.data);
+            plain("[ ", 2);
+            for (uint32_t i = 0; i < count; ++i) {
+                indentation();
+                const double* e = m + size_t{i} * 16;
+                emitFormatted(16 * (kMaxG + 1), [&](char* p) {
+                    for (int k = 0; k < 16; ++k) {
+                        p = formatG(p, e[k]);
+                        *p++ = ' ';
+                    }
+                    return p;
+                });
+                plain(i + 1 < count ? ",\n" : "\n");
+            }
+            plain("] ", 2);
+            break;
+        }
+        case kStringArray:
+        case kStringRefArray: {
+            const auto* texts = static_cast<const char* const*>(array.data);
+            plain("[ ", 2);
+            for (uint32_t i = 0; i < count; ++i) {
+                name(texts[i]);
+                plain(i + 1 < count ? "," : " ", 1);
+                plain("\n", 1);
+            }
+            plain("] ", 2);
+            break;
+        }
+        default: break;  // no text form
+    }
+}
+
+bool vexScene_api_file::begin_list(const char* listName) {
+    listItems_ = 0;
+    nameHere(listName);
+    plain(" [\n");
+    ++level_;
+    indentation();
+    pending_.clear();
+    return true;
+}
+
+void vexScene_api_file::end_list() {
+    // Collected items go out as one block; a tag without binary form writes nothing.
+    const bool known = pendingTag_ == 'c' || pendingTag_ == 'f' || pendingTag_ == 'i';
+    if (binaryArrays_ && !pending_.empty() && known) {
+        const uint32_t n = static_cast<uint32_t>(pending_.size());
+        const unsigned char head[8] = {0x01, 0x02, 0x03, static_cast<unsigned char>(pendingTag_),
+                                       static_cast<unsigned char>(n),
+                                       static_cast<unsigned char>(n >> 8),
+                                       static_cast<unsigned char>(n >> 16),
+                                       static_cast<unsigned char>(n >> 24)};
+        raw(head, sizeof head);
+        raw(pending_.data(), pending_.size() * 4);
+    }
+    pending_.clear();
+    plain(" ],\n");
+    --level_;
+}
+
+void vexScene_api_file::add_list_item(int32_t code, const void* value) {
+    if (value == nullptr) return;
+    if (binaryArrays_ && (code == kFloat3 || code == kFloat || code == kInt)) {
+        const int n = code == kFloat3 ? 3 : 1;
+        pendingTag_ = code == kFloat3 ? 'c' : code == kFloat ? 'f' : 'i';
+        if (pending_.size() + 3 > pending_.capacity())
+            pending_.reserve(pending_.size() + pending_.capacity() + 65536);
+        const auto* words = static_cast<const uint32_t*>(value);
+        pending_.insert(pending_.end(), words, words + n);
+        return;
+    }
+    const int n = listItems_;
+    if (n > 0) {
+        if ((code == kFloat3 && n % 2 == 0) || n % 6 == 0) {
+            plain(",\n", 2);
+            indentation();
+        } else {
+            plain(", ", 2);
+        }
+    }
+    writeValue(code, value);
+    ++listItems_;
+}
+
+int vexScene_api_file::reserved_51() { return 10; }
+int vexScene_api_file::reserved_52() { return 10; }
+int vexScene_api_file::reserved_53() { return 0; }
+
+void vexScene_api_file::attribute(const char* key, const char* value) {
+    indented("attribute ");
+    name(key);
+    plain(" ", 1);
+    name(value);
+    plain("\n", 1);
+}
+
+void vexScene_api_file::print_formatted(const char* format, ...) {
+    if (format == nullptr || silent()) return;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    if (format_.size() < 4096) format_.resize(4096);
+    int n = std::vsnprintf(format_.data(), format_.size(), format, args);
+    va_end(args);
+    if (n >= 0 && static_cast<size_t>(n) >= format_.size()) {
+        // Grows rather than cutting, so a long text keeps its end.
+        format_.resize(static_cast<size_t>(n) + 1);
+        n = std::vsnprintf(format_.data(), format_.size(), format, again);
+    }
+    va_end(again);
+    if (n <= 0) return;
+    // The text counts up to its first zero byte, as when written with "%s".
+    indented(format_.data(), strnlen(format_.data(), static_cast<size_t>(n)));
+}
+
+void vexScene_api_file::set_mode(int flagsWord) {
+    binaryArrays_ = (flagsWord & 2) != 0;
+    mode_ = static_cast<uint32_t>(flagsWord);
+}
+
+void vexScene_api_file::version(int number) {
+    char text[32];
+    char* p = text;
+    std::memcpy(p, "version ", 8);
+    p = numfmt::formatInt(p + 8, number == -1 ? 20 : number);
+    std::memcpy(p, "\n\n", 2);
+    indented(text, static_cast<size_t>(p + 2 - text));
+}
+
+void vexScene_api_file::reserved_58() {}
+
+void vexScene_api_file::progress(const char* progressName, float fraction) {
+    indented("progress ");
+    name(progressName);
+    emitFormatted(numfmt::kMaxFixed + 4, [&](char* p) {
+        *p++ = ' ';
+        p = numfmt::formatFixed3(p, fraction);
+        *p++ = '\n';
+        *p++ = '\n';
+        return p;
+    });
+}
+
+void vexScene_api_file::icon(const unsigned char* bytes, int length) {
+    indented("icon ");
+    bytesBlob(bytes, length);
+    indented("\n");
+}
+
+void vexScene_api_file::blob(const char* key, const unsigned char* bytes, int length) {
+    std::string head(key ? key : "");
+    head += ' ';
+    indented(head.data(), head.size());
+    bytesBlob(bytes, length);
+    indented("\n");
+}
+
+void vexScene_api_file::id(unsigned value) {
+    char text[32];
+    char* p = text;
+    std::memcpy(p, "id ", 3);
+    p = numfmt::formatUnsigned(p + 3, value);
+    *p++ = '\n';
+    indented(text, static_cast<size_t>(p - text));
+}
+
+void vexScene_api_file::flags(unsigned value) {
+    char text[32];
+    char* p = text;
+    std::memcpy(p, "flags ", 6);
+    p = numfmt::formatUnsigned(p + 6, value);
+    *p++ = '\n';
+    indented(text, static_cast<size_t>(p - text));
+}
+
+bool vexScene_api_file::reserved_64() { return false; }
+
+bool vexScene_api_file::render() {
+    indented("\nrender\n");
+    return true;
+}
+
+void vexScene_api_file::print(const char* text) {
+    indented("#print \"");
+    indented(text ? text : "");
+    plain("\"\n", 2);
+}
+
+void vexScene_api_file::error(const char* text) {
+    indented("#error \"");
+    indented(text ? text : "");
+    plain("\"\n", 2);
+}
+
+bool vexScene_api_file::modify_camera(const char* cameraName) {
+    indented("#modify ");
+    return begin_camera(cameraName);
+}

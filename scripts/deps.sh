@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the Debian packages this project needs, but only those that are missing.
+set -e
+want="cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev pkg-config locales"
+[ -n "$VEX_EXTRA_PACKAGES" ] && want="$want $VEX_EXTRA_PACKAGES"
+missing=""
+for p in $want; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq || true
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y $missing
+fi
