@@ -36,7 +36,7 @@ const char* kindText(uint32_t kind, bool trailingSpace) {
 }  // namespace
 
 vexScene_api_file::vexScene_api_file(FILE* stream, bool binaryArrays)
-    : stream_(stream), binaryArrays_(binaryArrays), out_(kOutputBuffer) {
+    : stream_(stream), binaryArrays_(binaryArrays), out_(new char[kOutputBuffer]) {
     const char* current = std::setlocale(LC_NUMERIC, nullptr);
     savedLocale_ = current ? current : "C";
     std::setlocale(LC_NUMERIC, "C");
@@ -55,21 +55,21 @@ vexScene_api_file::~vexScene_api_file() {
 
 void vexScene_api_file::flush() {
     if (outUsed_ == 0 || stream_ == nullptr) return;
-    if (std::fwrite(out_.data(), 1, outUsed_, stream_) != outUsed_ && writeError_ == 0)
+    if (std::fwrite(out_.get(), 1, outUsed_, stream_) != outUsed_ && writeError_ == 0)
         writeError_ = errno ? errno : EIO;
     outUsed_ = 0;
 }
 
 void vexScene_api_file::streamWrite(const void* bytes, size_t n) {
-    if (n > out_.size() / 2) {
+    if (n > kOutputBuffer / 2) {
         // Large blocks skip the copy and go out in one fwrite.
         flush();
         if (std::fwrite(bytes, 1, n, stream_) != n && writeError_ == 0)
             writeError_ = errno ? errno : EIO;
         return;
     }
-    if (outUsed_ + n > out_.size()) flush();
-    std::memcpy(out_.data() + outUsed_, bytes, n);
+    if (outUsed_ + n > kOutputBuffer) flush();
+    std::memcpy(out_.get() + outUsed_, bytes, n);
     outUsed_ += n;
 }
 
@@ -83,8 +83,8 @@ void vexScene_api_file::emitFormatted(size_t maxLen, F format) {
         current_->appendText(local, static_cast<size_t>(end - local));
         return;
     }
-    if (outUsed_ + maxLen > out_.size()) flush();
-    char* start = out_.data() + outUsed_;
+    if (outUsed_ + maxLen > kOutputBuffer) flush();
+    char* start = out_.get() + outUsed_;
     outUsed_ += static_cast<size_t>(format(start) - start);
 }
 
@@ -922,8 +922,8 @@ void vexScene_api_file::print_formatted(const char* format, ...) {
         n = std::vsnprintf(format_.data(), format_.size(), format, again);
     }
     va_end(again);
-    if (n <= 0) return;
-    // The text counts up to its first zero byte, as when written with "%s".
+    if (n < 0) return;
+    // An empty text still yields the indentation. The text counts up to its first zero byte, as when written with "%s".
     indented(format_.data(), strnlen(format_.data(), static_cast<size_t>(n)));
 }
 

@@ -140,7 +140,7 @@ private:
     std::vector<uint32_t> pending_;
     uint32_t mode_ = 0x400001;
     std::string format_;    // receives print_formatted texts; grows instead of cutting
-    std::vector<char> out_; // output buffer in front of the stream
+    std::unique_ptr<char[]> out_;  // output buffer in front of the stream, not zeroed
     size_t outUsed_ = 0;
     int writeError_ = 0;
     std::string savedLocale_;

@@ -1,0 +1,247 @@
+// The file target: header, paths, standard output, close semantics and the locale.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "sceneapi/LightFileFactory.hpp"
+#include "sceneapi/vexSceneapi_oo.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kEmptyScene =
+    "//---corvan:dal:7---\n//---import:dal:1---\n//---id:1---\n"
+    "// This is a RayMint scene file\n\n"
+    "#print \"RayMint SceneApi oo 11.1.0  (built Thu Sep 23 14:16:20 2021)\"\nversion 9\n\n";
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vex-factory-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Runs `f` with standard error going to a file and returns what was written there.
+template <class F>
+std::string stderrOf(F&& f) {
+    std::fflush(stderr);
+    FILE* sink = std::tmpfile();
+    const int saved = dup(2);
+    dup2(fileno(sink), 2);
+    f();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::rewind(sink);
+    std::string text;
+    char buf[512];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, sink)) > 0;) text.append(buf, n);
+    std::fclose(sink);
+    return text;
+}
+
+TEST(FileFactory, EmptySceneIsHeaderBannerAndVersion) {
+    TempDir dir;
+    const fs::path file = dir.path() / "empty.rmq";
+    {
+        std::ofstream(file) << "old contents that must disappear, longer than the new file "
+                            << std::string(4000, 'x');
+    }
+    {
+        vex::LightFileFactory target(file.string());
+        vex::vexSceneapi_oo out(target);
+    }
+    EXPECT_EQ(readFile(file), kEmptyScene);
+}
+
+TEST(FileFactory, CloseThenDestructionClosesOnce) {
+    TempDir dir;
+    const fs::path file = dir.path() / "twice.rmq";
+    const std::string err = stderrOf([&] {
+        vex::LightFileFactory target(file.string());
+        {
+            vex::vexSceneapi_oo out(target);
+            out.api()->set_mode(1);
+            out.begin_group("g");
+            out.end_group();
+        }
+        target.close();
+        EXPECT_EQ(target.scene_api(), nullptr);
+        target.close();
+    });
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(readFile(file), kEmptyScene + "\ngroup \"g\" {\n}\n");
+}
+
+TEST(FileFactory, NonAsciiPathNamesTheFile) {
+    TempDir dir;
+    const std::string name = "Szene f\xc3\xbcr \xe6\xb8\xb2\xe6\x9f\x93.rmq";
+    {
+        vex::LightFileFactory target((dir.path() / name).string());
+        vex::vexSceneapi_oo out(target);
+    }
+    EXPECT_EQ(readFile(dir.path() / name), kEmptyScene);
+}
+
+void expectOpenFailure(const std::string& path, const std::string& reason) {
+    std::string message;
+    const std::string err = stderrOf([&] {
+        try {
+            vex::LightFileFactory target(path);
+            ADD_FAILURE() << "opened " << path;
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+    });
+    EXPECT_EQ(err, "opening file: " + reason + "\n");
+    EXPECT_EQ(message, "could not open file: \"" + path + "\"");
+}
+
+TEST(FileFactory, UnopenablePathsThrowWithThePath) {
+    TempDir dir;
+    expectOpenFailure((dir.path() / "no such folder" / "x.rmq").string(),
+                      "No such file or directory");
+    expectOpenFailure(dir.path().string(), "Is a directory");
+    // Bytes that are not UTF-8 cannot name a file on a wide-character system.
+    expectOpenFailure((dir.path() / "bad\xff\xfe.rmq").string(),
+                      "Invalid or incomplete multibyte or wide character");
+    EXPECT_FALSE(fs::exists(dir.path() / "bad\xff\xfe.rmq"));
+}
+
+TEST(FileFactory, FullDiskIsReportedByCloseNotSilentlyShort) {
+    std::string message;
+    const std::string err = stderrOf([&] {
+        vex::LightFileFactory target("/dev/full");
+        {
+            vex::vexSceneapi_oo out(target);
+            out.api()->set_mode(1);
+            std::vector<int> many(100000, 7);
+            out.set_int_array("triangles", many);
+        }
+        try {
+            target.close();
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+    });
+    EXPECT_EQ(message, "could not close file");
+    EXPECT_EQ(err, "closing file: No space left on device\n");
+}
+
+TEST(FileFactory, DestructorReportsAFullDiskWithoutThrowing) {
+    const std::string err = stderrOf([] {
+        vex::LightFileFactory target("/dev/full");
+        vex::vexSceneapi_oo out(target);
+    });
+    EXPECT_EQ(err, "closing file: No space left on device\n");
+}
+
+TEST(FileFactory, DashWritesTheSceneToStandardOutputAndMovesOtherOutputAside) {
+    int outPipe[2], errPipe[2];
+    ASSERT_EQ(pipe(outPipe), 0);
+    ASSERT_EQ(pipe(errPipe), 0);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        int status = 0;
+        try {
+            vex::LightFileFactory target("-");
+            vex::vexSceneapi_oo out(target);
+            std::printf("stray output\n");
+            std::fflush(stdout);
+            target.close();
+        } catch (...) {
+            status = 3;
+        }
+        _exit(status);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    const auto drain = [](int fd) {
+        std::string s;
+        char buf[4096];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
+        close(fd);
+        return s;
+    };
+    const std::string out = drain(outPipe[0]);
+    const std::string err = drain(errPipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(out, kEmptyScene);
+    EXPECT_EQ(err, "stray output\n");
+}
+
+TEST(FileFactory, SampleToolWritesToStandardOutput) {
+    FILE* p = popen(RMQ_SAMPLE " - 2>/dev/null", "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(out.substr(0, kEmptyScene.size()), kEmptyScene);
+    EXPECT_NE(out.find("\"vertices\" [ 0 0 0,1 0 0,1 1 0,0 1 0 ] ,\n"), std::string::npos);
+    EXPECT_NE(std::system(RMQ_SAMPLE " >/dev/null 2>&1"), 0);
+    EXPECT_NE(std::system(RMQ_SAMPLE " --bogus x >/dev/null 2>&1"), 0);
+    EXPECT_NE(std::system(RMQ_SAMPLE " /dev/full 2>/dev/null"), 0);
+}
+
+TEST(FileFactory, NumericLocaleIsCWhileWritingAndRestoredAfter) {
+    const char* comma = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE", "fr_FR"})
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+            comma = name;
+            break;
+        }
+    if (comma == nullptr) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    char probe[32];
+    std::snprintf(probe, sizeof probe, "%g", 0.5);
+    ASSERT_STREQ(probe, "0,5");
+
+    TempDir dir;
+    const fs::path file = dir.path() / "locale.rmq";
+    {
+        vex::LightFileFactory target(file.string());
+        vex::vexSceneapi_oo out(target);
+        out.api()->print_formatted("%g %.2f\n", 0.5, 1.25);
+        out.set_double("d", 0.5);
+        out.set_float("f", 0.5f);
+        EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    }
+    EXPECT_EQ(before, std::setlocale(LC_NUMERIC, nullptr));
+    std::snprintf(probe, sizeof probe, "%g", 0.5);
+    EXPECT_STREQ(probe, "0,5");
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(readFile(file), kEmptyScene + "0.5 1.25\n\"d\" 0.5000000000000000,\n\"f\" 0.5,\n");
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Runs a scene file writer over an in-memory stream and returns what it wrote.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sceneapi/vexScene_api_file.hpp"
+
+namespace vex::test {
+
+class MemoryStream {
+public:
+    MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
+    ~MemoryStream() {
+        std::fclose(stream_);
+        std::free(data_);
+    }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    FILE* stream() { return stream_; }
+    std::string text() {
+        std::fflush(stream_);
+        return std::string(data_, size_);
+    }
+
+private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    FILE* stream_;
+};
+
+inline constexpr int kAsConstructed = -1;
+
+// `mode` is passed to set_mode unless it is kAsConstructed.
+template <class F>
+std::string written(F&& calls, int mode = 1, bool binary = false) {
+    MemoryStream memory;
+    {
+        vexScene_api_file writer(memory.stream(), binary);
+        if (mode != kAsConstructed) writer.set_mode(mode);
+        calls(writer);
+    }
+    return memory.text();
+}
+
+inline std::string bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s += static_cast<char>(v);
+    return s;
+}
+
+}  // namespace vex::test
