@@ -101,7 +101,10 @@ void writeWithFwrite(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "wb");
     std::fputs(kPrefix, f);
     const auto block = [f](char tag, const void* data, uint32_t scalars) {
-        const unsigned char head[8] = {1, 2, 3, static_cast<unsigned char>(tag),
+        const unsigned char head[8] = {1,
+                                       2,
+                                       3,
+                                       static_cast<unsigned char>(tag),
                                        static_cast<unsigned char>(scalars),
                                        static_cast<unsigned char>(scalars >> 8),
                                        static_cast<unsigned char>(scalars >> 16),

@@ -7,12 +7,15 @@
 #include <new>
 #include <stdexcept>
 
-CaptureBuffer::~CaptureBuffer() { std::free(data); }
+CaptureBuffer::~CaptureBuffer() {
+    std::free(data);
+}
 
 void CaptureBuffer::reserve(size_t needed, size_t newCapacity) {
     if (capacity >= 0 && needed < static_cast<size_t>(capacity)) return;
     if (newCapacity <= needed) newCapacity = needed + 1;
-    if (newCapacity > static_cast<size_t>(INT_MAX)) throw std::length_error("captured text too long");
+    if (newCapacity > static_cast<size_t>(INT_MAX))
+        throw std::length_error("captured text too long");
     void* grown = std::realloc(data, newCapacity);
     if (grown == nullptr) throw std::bad_alloc();
     data = static_cast<char*>(grown);

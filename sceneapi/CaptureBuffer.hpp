@@ -24,6 +24,6 @@ struct CaptureBuffer {
 
     const char* text() const { return data ? data : ""; }
 
-private:
+  private:
     void reserve(size_t needed, size_t newCapacity);
 };

@@ -8,7 +8,7 @@ namespace vex {
 class vexSceneapi_oo;
 
 class LightFactory {
-public:
+  public:
     // Finishes the output as close() does.
     virtual ~LightFactory() = default;
     // The target's scene interface; null when the target cannot supply one.

@@ -20,7 +20,9 @@ LightFileFactory::~LightFileFactory() {
     if (!finish()) std::perror("closing file");
 }
 
-vexScene_api* LightFileFactory::scene_api() { return writer_; }
+vexScene_api* LightFileFactory::scene_api() {
+    return writer_;
+}
 
 void LightFileFactory::begin(vexSceneapi_oo&) {
     static const char* const kHeader[] = {

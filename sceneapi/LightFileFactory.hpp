@@ -10,7 +10,7 @@
 namespace vex {
 
 class LightFileFactory : public LightFactory {
-public:
+  public:
     // Opens the UTF-8 path ("-" for standard output); throws std::runtime_error
     // "could not open file: \"PATH\"" when it cannot.
     explicit LightFileFactory(const std::string& path);
@@ -26,7 +26,7 @@ public:
     // "could not close file" when anything written was lost.
     void close() override;
 
-private:
+  private:
     // Returns false (with errno set) when the file did not receive everything.
     bool finish();
 

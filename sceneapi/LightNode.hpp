@@ -6,7 +6,7 @@ namespace vex {
 class vexSceneapi_oo;
 
 class LightNode {
-public:
+  public:
     // Writes the node at the current position of the scene.
     virtual void emit(vexSceneapi_oo& out) = 0;
     // Writes a named, reusable definition; emit then writes only a reference.

@@ -8,14 +8,13 @@ namespace vex::numfmt {
 namespace {
 
 // Exact powers of ten representable in a double.
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // glibc spells non-finite values in lower case with a sign for negative NaN.
 char* nonFinite(char* out, double v) noexcept {
-    const char* text = std::isnan(v) ? (std::signbit(v) ? "-nan" : "nan")
-                                     : (v < 0 ? "-inf" : "inf");
+    const char* text =
+        std::isnan(v) ? (std::signbit(v) ? "-nan" : "nan") : (v < 0 ? "-inf" : "inf");
     const size_t n = std::strlen(text);
     std::memcpy(out, text, n);
     return out + n;
@@ -127,7 +126,9 @@ char* formatFixed3(char* out, double v) noexcept {
     return std::to_chars(out, out + kMaxFixed, v, std::chars_format::fixed, 3).ptr;
 }
 
-char* formatInt(char* out, int32_t v) noexcept { return std::to_chars(out, out + kMaxInt, v).ptr; }
+char* formatInt(char* out, int32_t v) noexcept {
+    return std::to_chars(out, out + kMaxInt, v).ptr;
+}
 
 char* formatUnsigned(char* out, uint32_t v) noexcept {
     return std::to_chars(out, out + kMaxInt, v).ptr;

@@ -25,7 +25,9 @@ bool needsHex(const char* name) {
 }
 
 // The non-finite rule: values not strictly within the single-precision range become -1.
-inline double finiteOrMinusOne(double v) { return (v > -FLT_MAX && v < FLT_MAX) ? v : -1.0; }
+inline double finiteOrMinusOne(double v) {
+    return (v > -FLT_MAX && v < FLT_MAX) ? v : -1.0;
+}
 
 const char* kindText(uint32_t kind, bool trailingSpace) {
     static const char* const withSpace[] = {"surface ", "shadow ", "volume ", "reflection map "};
@@ -97,7 +99,9 @@ void vexScene_api_file::plain(const char* text, size_t n) {
     streamWrite(text, n);
 }
 
-void vexScene_api_file::plain(const char* text) { plain(text, std::strlen(text)); }
+void vexScene_api_file::plain(const char* text) {
+    plain(text, std::strlen(text));
+}
 
 void vexScene_api_file::raw(const void* bytes, size_t n) {
     if (silent()) return;
@@ -140,7 +144,9 @@ void vexScene_api_file::indented(const char* text, size_t n) {
     }
 }
 
-void vexScene_api_file::indented(const char* text) { indented(text, std::strlen(text)); }
+void vexScene_api_file::indented(const char* text) {
+    indented(text, std::strlen(text));
+}
 
 void vexScene_api_file::nameHere(const char* text) {
     if (text == nullptr) text = "";
@@ -200,7 +206,9 @@ void vexScene_api_file::kindWord(uint32_t kind, bool trailingSpace) {
     indented(kindText(kind, trailingSpace));
 }
 
-void vexScene_api_file::pushContext() { contextStack_.push_back(statement_); }
+void vexScene_api_file::pushContext() {
+    contextStack_.push_back(statement_);
+}
 
 void vexScene_api_file::popContext() {
     if (contextStack_.empty()) return;
@@ -211,9 +219,15 @@ void vexScene_api_file::popContext() {
 // ---- operations ---------------------------------------------------------------------------
 
 void vexScene_api_file::reserved_1() {}
-bool vexScene_api_file::connect(const char*, int, int) { return false; }
-bool vexScene_api_file::disconnect() { return false; }
-bool vexScene_api_file::reserved_4() { return false; }
+bool vexScene_api_file::connect(const char*, int, int) {
+    return false;
+}
+bool vexScene_api_file::disconnect() {
+    return false;
+}
+bool vexScene_api_file::reserved_4() {
+    return false;
+}
 
 bool vexScene_api_file::begin_group(const char* groupName, bool instance) {
     plain("\n", 1);
@@ -321,7 +335,9 @@ bool vexScene_api_file::begin_options() {
     return true;
 }
 
-void vexScene_api_file::end_options() { closeTopLevel(Block::options); }
+void vexScene_api_file::end_options() {
+    closeTopLevel(Block::options);
+}
 
 bool vexScene_api_file::begin_camera(const char* cameraName) {
     if (refusesTopLevel()) return false;
@@ -339,7 +355,9 @@ bool vexScene_api_file::begin_camera(const char* cameraName) {
     return true;
 }
 
-void vexScene_api_file::end_camera() { closeTopLevel(Block::camera); }
+void vexScene_api_file::end_camera() {
+    closeTopLevel(Block::camera);
+}
 
 bool vexScene_api_file::begin_image() {
     if (refusesTopLevel()) return false;
@@ -347,7 +365,9 @@ bool vexScene_api_file::begin_image() {
     return true;
 }
 
-void vexScene_api_file::end_image() { closeTopLevel(Block::image); }
+void vexScene_api_file::end_image() {
+    closeTopLevel(Block::image);
+}
 
 bool vexScene_api_file::begin_output(const char* a, const char* b, const char* c) {
     indented("output ");
@@ -392,7 +412,9 @@ bool vexScene_api_file::begin_accel(const char* accelName) {
     return true;
 }
 
-void vexScene_api_file::end_accel() { end_group(); }
+void vexScene_api_file::end_accel() {
+    end_group();
+}
 
 namespace {
 
@@ -564,9 +586,13 @@ void vexScene_api_file::end_shader() {
     }
 }
 
-CaptureBuffer* vexScene_api_file::captured_text() { return current_; }
+CaptureBuffer* vexScene_api_file::captured_text() {
+    return current_;
+}
 
-void vexScene_api_file::push_capture() { captureSave_.push_back(current_); }
+void vexScene_api_file::push_capture() {
+    captureSave_.push_back(current_);
+}
 
 void vexScene_api_file::pop_capture() {
     if (captureSave_.empty()) return;
@@ -637,10 +663,16 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
         });
     };
     switch (code) {
-        case kFloat3: floats(3); break;
+        case kFloat3:
+            floats(3);
+            break;
         case kFloat4:
-        case kColor4: floats(4); break;
-        case kFloat2: floats(2); break;
+        case kColor4:
+            floats(4);
+            break;
+        case kFloat2:
+            floats(2);
+            break;
         case kFloat: {
             const double v = finiteOrMinusOne(*static_cast<const float*>(value));
             emitFormatted(kMaxG, [&](char* p) { return formatG(p, v); });
@@ -663,11 +695,21 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
             break;
         }
         case kInt:
-        case kInt23: ints(1); break;
-        case kInt2: ints(2); break;
-        case kInt3: ints(3); break;
-        case kInt4: ints(4); break;
-        case kBool: plain(*static_cast<const int32_t*>(value) ? "on" : "off"); break;
+        case kInt23:
+            ints(1);
+            break;
+        case kInt2:
+            ints(2);
+            break;
+        case kInt3:
+            ints(3);
+            break;
+        case kInt4:
+            ints(4);
+            break;
+        case kBool:
+            plain(*static_cast<const int32_t*>(value) ? "on" : "off");
+            break;
         case kMatrix: {
             const auto* m = static_cast<const double*>(value);
             emitFormatted(16 * (kMaxG + 1), [&](char* p) {
@@ -679,8 +721,12 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
             });
             break;
         }
-        case kString: name(static_cast<const char*>(value)); break;
-        case kStringRef: name(*static_cast<const char* const*>(value)); break;
+        case kString:
+            name(static_cast<const char*>(value));
+            break;
+        case kStringRef:
+            name(*static_cast<const char* const*>(value));
+            break;
         case kCapturedText: {
             const int saved = level_;
             level_ = 2;
@@ -720,11 +766,18 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
                 if (count > UINT32_MAX / 3) return;
                 writeBinaryArray('c', array.data, 3 * count, 4);
                 return;
-            case kFloatArray: writeBinaryArray('f', array.data, count, 4); return;
-            case kDoubleArray: writeBinaryArray('r', array.data, count, 8); return;
+            case kFloatArray:
+                writeBinaryArray('f', array.data, count, 4);
+                return;
+            case kDoubleArray:
+                writeBinaryArray('r', array.data, count, 8);
+                return;
             case kIntArray:
-            case kInt23Array: writeBinaryArray('i', array.data, count, 4); return;
-            default: break;
+            case kInt23Array:
+                writeBinaryArray('i', array.data, count, 4);
+                return;
+            default:
+                break;
         }
     }
     // Returns the formatter of element i, or nothing for codes without a text form.
@@ -839,7 +892,8 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
             plain("] ", 2);
             break;
         }
-        default: break;  // no text form
+        default:
+            break;  // no text form
     }
 }
 
@@ -858,7 +912,10 @@ void vexScene_api_file::end_list() {
     const bool known = pendingTag_ == 'c' || pendingTag_ == 'f' || pendingTag_ == 'i';
     if (binaryArrays_ && !pending_.empty() && known) {
         const uint32_t n = static_cast<uint32_t>(pending_.size());
-        const unsigned char head[8] = {0x01, 0x02, 0x03, static_cast<unsigned char>(pendingTag_),
+        const unsigned char head[8] = {0x01,
+                                       0x02,
+                                       0x03,
+                                       static_cast<unsigned char>(pendingTag_),
                                        static_cast<unsigned char>(n),
                                        static_cast<unsigned char>(n >> 8),
                                        static_cast<unsigned char>(n >> 16),
@@ -895,9 +952,15 @@ void vexScene_api_file::add_list_item(int32_t code, const void* value) {
     ++listItems_;
 }
 
-int vexScene_api_file::reserved_51() { return 10; }
-int vexScene_api_file::reserved_52() { return 10; }
-int vexScene_api_file::reserved_53() { return 0; }
+int vexScene_api_file::reserved_51() {
+    return 10;
+}
+int vexScene_api_file::reserved_52() {
+    return 10;
+}
+int vexScene_api_file::reserved_53() {
+    return 0;
+}
 
 void vexScene_api_file::attribute(const char* key, const char* value) {
     indented("attribute ");
@@ -923,7 +986,8 @@ void vexScene_api_file::print_formatted(const char* format, ...) {
     }
     va_end(again);
     if (n < 0) return;
-    // An empty text still yields the indentation. The text counts up to its first zero byte, as when written with "%s".
+    // An empty text still yields the indentation. The text counts up to its first zero byte, as
+    // when written with "%s".
     indented(format_.data(), strnlen(format_.data(), static_cast<size_t>(n)));
 }
 
@@ -987,7 +1051,9 @@ void vexScene_api_file::flags(unsigned value) {
     indented(text, static_cast<size_t>(p - text));
 }
 
-bool vexScene_api_file::reserved_64() { return false; }
+bool vexScene_api_file::reserved_64() {
+    return false;
+}
 
 bool vexScene_api_file::render() {
     indented("\nrender\n");

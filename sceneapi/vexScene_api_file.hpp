@@ -10,7 +10,7 @@
 #include "sceneapi/vexScene_api.hpp"
 
 class vexScene_api_file : public vexScene_api {
-public:
+  public:
     // The stream stays owned by the caller and is never closed here.
     vexScene_api_file(FILE* stream, bool binaryArrays);
     ~vexScene_api_file() override;
@@ -92,7 +92,7 @@ public:
     // errno of the first failed write to the stream, 0 when none failed.
     int writeError() const { return writeError_; }
 
-private:
+  private:
     enum class Block { none = 0, options = 1, camera = 2, image = 3, object = 4 };
 
     // Destinations: the current capture buffer while capture is on, else the stream.
@@ -103,8 +103,8 @@ private:
     void indented(const char* text, size_t n);
     void indented(const char* text);
     void indentation();
-    void name(const char* text);       // at level 0
-    void nameHere(const char* text);   // at the current level
+    void name(const char* text);      // at level 0
+    void nameHere(const char* text);  // at the current level
     void bytesBlob(const unsigned char* bytes, int length);
     void capturedText(const CaptureBuffer* text);
     void kindWord(uint32_t kind, bool trailingSpace);
@@ -139,7 +139,7 @@ private:
     char pendingTag_ = 0;
     std::vector<uint32_t> pending_;
     uint32_t mode_ = 0x400001;
-    std::string format_;    // receives print_formatted texts; grows instead of cutting
+    std::string format_;           // receives print_formatted texts; grows instead of cutting
     std::unique_ptr<char[]> out_;  // output buffer in front of the stream, not zeroed
     size_t outUsed_ = 0;
     int writeError_ = 0;

@@ -36,15 +36,21 @@ int vexSceneapi_oo::next_id() {
     return objectCounter_;
 }
 
-void vexSceneapi_oo::write(LightNode& node) { node.emit(*this); }
+void vexSceneapi_oo::write(LightNode& node) {
+    node.emit(*this);
+}
 
 void vexSceneapi_oo::progress(const std::string& name, float fraction) {
     api_->progress(name.c_str(), fraction);
 }
 
-void vexSceneapi_oo::begin_group(const std::string& name) { api_->begin_group(name.c_str(), true); }
+void vexSceneapi_oo::begin_group(const std::string& name) {
+    api_->begin_group(name.c_str(), true);
+}
 
-void vexSceneapi_oo::end_group() { api_->end_group(); }
+void vexSceneapi_oo::end_group() {
+    api_->end_group();
+}
 
 int vexSceneapi_oo::new_shader(const std::string& type) {
     ++shaderCounter_;
@@ -52,7 +58,9 @@ int vexSceneapi_oo::new_shader(const std::string& type) {
     return shaderCounter_;
 }
 
-void vexSceneapi_oo::end_shader() { api_->end_shader(); }
+void vexSceneapi_oo::end_shader() {
+    api_->end_shader();
+}
 
 void vexSceneapi_oo::set_cstring(const char*, const char*) {
     throw std::invalid_argument("const char * are deprecated");
@@ -116,7 +124,9 @@ void vexSceneapi_oo::set_float3_array(const std::string& name, const std::vector
     setArray(name, kFloat3Array, v.data(), v.size());
 }
 
-void vexSceneapi_oo::transform(const double* m) { this->transform(m, false); }
+void vexSceneapi_oo::transform(const double* m) {
+    this->transform(m, false);
+}
 
 void vexSceneapi_oo::transform(const double* m, bool set) {
     if (set)
@@ -125,10 +135,16 @@ void vexSceneapi_oo::transform(const double* m, bool set) {
         api_->transform(m);
 }
 
-void vexSceneapi_oo::flags(unsigned value) { api_->flags(value); }
+void vexSceneapi_oo::flags(unsigned value) {
+    api_->flags(value);
+}
 
-vexScene_api* vexSceneapi_oo::api() { return api_; }
+vexScene_api* vexSceneapi_oo::api() {
+    return api_;
+}
 
-void vexSceneapi_oo::error(std::string text) { api_->error(text.c_str()); }
+void vexSceneapi_oo::error(std::string text) {
+    api_->error(text.c_str());
+}
 
 }  // namespace vex

@@ -31,7 +31,7 @@ std::string readFile(const fs::path& p) {
 }
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/vex-factory-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -39,7 +39,7 @@ public:
     ~TempDir() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 

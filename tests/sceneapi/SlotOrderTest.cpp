@@ -81,7 +81,7 @@ TEST(SlotOrder, SceneInterfaceHasItsSixtyEightSlots) {
     SLOT(Api, 39, begin_shader, bool(const char*, const char*));
     SLOT(Api, 40, begin_shader_id, bool(const char*, int));
     SLOT(Api, 41, end_shader, void());
-    SLOT(Api, 42, captured_text, CaptureBuffer*());
+    SLOT(Api, 42, captured_text, CaptureBuffer * ());
     SLOT(Api, 43, push_capture, void());
     SLOT(Api, 44, pop_capture, void());
     SLOT(Api, 45, set_value, bool(const char*, int32_t, const void*));
@@ -145,12 +145,12 @@ TEST(SlotOrder, WrapperSlots) {
     SLOT(Oo, 22, transform, void(const double*));
     SLOT(Oo, 23, transform, void(const double*, bool));
     SLOT(Oo, 24, flags, void(unsigned));
-    SLOT(Oo, 25, api, vexScene_api*());
+    SLOT(Oo, 25, api, vexScene_api * ());
     EXPECT_EQ(entryOf(&Oo::error), -1) << "error is not virtual";
 }
 
 TEST(SlotOrder, FactoryAndNodeSlots) {
-    SLOT(vex::LightFactory, 1, scene_api, vexScene_api*());
+    SLOT(vex::LightFactory, 1, scene_api, vexScene_api * ());
     SLOT(vex::LightFactory, 2, begin, void(vex::vexSceneapi_oo&));
     SLOT(vex::LightFactory, 3, close, void());
     // The node interface puts its destructor last, so its entries count from 0.

@@ -27,8 +27,8 @@ std::string value(int32_t code, const void* v, bool binary = false) {
 template <class T>
 std::string array(int32_t code, const std::vector<T>& v, bool binary = false) {
     const size_t per = (code == kFloat3Array || code == kDouble3Array) ? 3
-                       : code == kFloat4Array                           ? 4
-                                                                        : 1;
+                       : code == kFloat4Array                          ? 4
+                                                                       : 1;
     const SceneArray a{v.data(), static_cast<uint32_t>(v.size() / per)};
     return value(code, &a, binary);
 }
@@ -165,7 +165,8 @@ TEST(ValueEncoding, BinaryArrayBlocks) {
     for (int i = 0; i < 300; ++i) ints[i] = i * 7919;
     const std::string raw(reinterpret_cast<const char*>(ints.data()), 1200);
     EXPECT_EQ(array(kIntArray, ints, true), "[ " + bytes({1, 2, 3, 'i', 44, 1, 0, 0}) + raw + "] ");
-    EXPECT_EQ(array(kInt23Array, ints, true), "[ " + bytes({1, 2, 3, 'i', 44, 1, 0, 0}) + raw + "] ");
+    EXPECT_EQ(array(kInt23Array, ints, true),
+              "[ " + bytes({1, 2, 3, 'i', 44, 1, 0, 0}) + raw + "] ");
 }
 
 TEST(ValueEncoding, LargeBinaryBlockIsWrittenWhole) {
@@ -211,7 +212,8 @@ TEST(ValueEncoding, BinaryListsCollectIntoOneBlock) {
             w.end_list();
         },
         3, true);
-    EXPECT_EQ(out, "\"w\" [\n " + bytes({1, 2, 3, 'i', 3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}) +
+    EXPECT_EQ(out, "\"w\" [\n " +
+                       bytes({1, 2, 3, 'i', 3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0}) +
                        " ],\n\"d\" [\n 0.5000000000000000, 0.5000000000000000 ],\n\"e\" [\n  ],\n");
 }
 

@@ -12,7 +12,7 @@ using vex::test::MemoryStream;
 
 // Records what reaches set_value before writing it.
 class RecordingWriter : public vexScene_api_file {
-public:
+  public:
     using vexScene_api_file::vexScene_api_file;
     bool set_value(const char* name, int32_t code, const void* value) override {
         codes.push_back(code);
@@ -26,7 +26,7 @@ public:
 };
 
 class MemoryFactory : public vex::LightFactory {
-public:
+  public:
     explicit MemoryFactory(bool supply = true) {
         if (supply) writer_ = std::make_unique<RecordingWriter>(memory_.stream(), false);
     }
@@ -40,7 +40,7 @@ public:
     RecordingWriter& writer() { return *writer_; }
     int begins = 0;
 
-private:
+  private:
     MemoryStream memory_;
     std::unique_ptr<RecordingWriter> writer_;
 };
@@ -101,17 +101,17 @@ TEST(Wrapper, SettersPassTheirCodes) {
     out.set_float3_array("f3a", {});
     out.set_float3_array("f3a", {{1, 2, 3}, {4, 5, 6}});
     out.api()->end_group();
-    EXPECT_EQ(factory.writer().codes,
-              (std::vector<int32_t>{10, 1, 5, 4, 3, 6, 7, 7, 0x8009, 0x8006, 0x8003, 0x8004, 0x8001,
-                                    0x8001}));
+    EXPECT_EQ(factory.writer().codes, (std::vector<int32_t>{10, 1, 5, 4, 3, 6, 7, 7, 0x8009, 0x8006,
+                                                            0x8003, 0x8004, 0x8001, 0x8001}));
     EXPECT_EQ(factory.writer().counts, (std::vector<uint32_t>{0, 2, 1, 3, 0, 2}));
     EXPECT_EQ(factory.writer().words, (std::vector<int32_t>{1, 0}));
-    EXPECT_EQ(factory.text(), kBannerAndVersion +
-                                  "\ngroup \"g\" {\ns \"text\"\nf3 1 2 3\nd3 1 2 3\n"
-                                  "d 0.2500000000000000\nf 0.5\ni -3\nb on\nb off\nm [ ] \n"
-                                  "ia [ 1,2 ] \nfa [ 0.5 ] \n"
-                                  "da [ 1.0000000000000000,2.0000000000000000,3.0000000000000000 ] \n"
-                                  "f3a [ ] \nf3a [ 1 2 3,4 5 6 ] \n}\n");
+    EXPECT_EQ(factory.text(),
+              kBannerAndVersion +
+                  "\ngroup \"g\" {\ns \"text\"\nf3 1 2 3\nd3 1 2 3\n"
+                  "d 0.2500000000000000\nf 0.5\ni -3\nb on\nb off\nm [ ] \n"
+                  "ia [ 1,2 ] \nfa [ 0.5 ] \n"
+                  "da [ 1.0000000000000000,2.0000000000000000,3.0000000000000000 ] \n"
+                  "f3a [ ] \nf3a [ 1 2 3,4 5 6 ] \n}\n");
 }
 
 TEST(Wrapper, TransformsGroupsFlagsProgressAndErrors) {

@@ -10,7 +10,7 @@
 namespace vex::test {
 
 class MemoryStream {
-public:
+  public:
     MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
     ~MemoryStream() {
         std::fclose(stream_);
@@ -24,7 +24,7 @@ public:
         return std::string(data_, size_);
     }
 
-private:
+  private:
     char* data_ = nullptr;
     size_t size_ = 0;
     FILE* stream_;

@@ -285,15 +285,16 @@ TEST(Writer, RandomNamesAreQuotedOrHexAndDecodeBack) {
         for (size_t k = 0; k < n; ++k) {
             // Mostly printable text, sometimes the bytes that force encoding.
             const unsigned r = rng() % 100;
-            const char c = r < 90 ? static_cast<char>(0x20 + rng() % 95)
-                                  : static_cast<char>(1 + rng() % 255);
+            const char c =
+                r < 90 ? static_cast<char>(0x20 + rng() % 95) : static_cast<char>(1 + rng() % 255);
             name += c;
         }
         const std::string line = written([&](W& w) { w.use_material(name.c_str()); });
         ASSERT_EQ(decodeName(line), name);
         const bool special = name.find_first_of("\n\r\"") != std::string::npos ||
-                             std::any_of(name.begin(), name.end(),
-                                         [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+                             std::any_of(name.begin(), name.end(), [](char c) {
+                                 return static_cast<unsigned char>(c) >= 0x80;
+                             });
         ASSERT_EQ(line.compare(9, 2, "xX") == 0, special) << line;
         hexCount += special;
     }
