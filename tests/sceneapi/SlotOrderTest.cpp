@@ -13,24 +13,12 @@
 #include "sceneapi/vexScene_api.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
+#include "support/VtableEntry.hpp"
 
 namespace {
 
-// Index of the member's virtual-table entry, or -1 when it is not virtual.
-template <class Pmf>
-long entryOf(Pmf pmf) {
-    struct Itanium {
-        uintptr_t ptr;
-        ptrdiff_t adj;
-    } raw;
-    static_assert(sizeof(Pmf) == sizeof(Itanium));
-    std::memcpy(&raw, &pmf, sizeof raw);
-    if ((raw.ptr & 1) == 0) return -1;  // not virtual
-    return static_cast<long>((raw.ptr - 1) / sizeof(void*));
-}
-
-template <class C, class F>
-using MemberOf = F C::*;
+using vex::test::entryOf;
+using vex::test::MemberOf;
 
 #define SLOT(Class, n, member, Type) \
     EXPECT_EQ(entryOf(static_cast<MemberOf<Class, Type>>(&Class::member)), (n) + 1) << #member

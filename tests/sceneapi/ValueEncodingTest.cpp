@@ -7,17 +7,17 @@
 #include <limits>
 #include <numeric>
 
-#include "WriterHarness.hpp"
+#include "support/WriterHarness.hpp"
 
 namespace {
 
 using vex::test::bytes;
-using vex::test::written;
+using vex::test::writerOutput;
 using W = vexScene_api_file;
 
 // The value as written in parameter form at level 0 (between `"v" ` and `,\n`).
 std::string value(int32_t code, const void* v, bool binary = false) {
-    const std::string out = written([&](W& w) { w.set_value("v", code, v); }, binary ? 3 : 1);
+    const std::string out = writerOutput([&](W& w) { w.set_value("v", code, v); }, binary ? 3 : 1);
     EXPECT_EQ(out.substr(0, 4), "\"v\" ");
     EXPECT_EQ(out.substr(out.size() - 2), ",\n");
     return out.substr(4, out.size() - 6);
@@ -80,7 +80,7 @@ TEST(ValueEncoding, CodesWithoutTextFormWriteOnlyTheFrame) {
         EXPECT_EQ(value(code, &one), "") << code;
     for (int32_t code : {0x8000, 0x8008, 0x800B, 0x800E, 0x8010, 0x8011, 0x8012})
         EXPECT_EQ(value(code, &a), "") << code;
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_group("g", true);
                   w.set_value("s", 8, &one);
                   w.end_group();
@@ -90,7 +90,7 @@ TEST(ValueEncoding, CodesWithoutTextFormWriteOnlyTheFrame) {
 
 TEST(ValueEncoding, CapturedTextValueIsAlwaysIndentedByTwo) {
     const int32_t one = 1;
-    const std::string out = written([&](W& w) {
+    const std::string out = writerOutput([&](W& w) {
         for (int i = 0; i < 5; ++i) w.begin_load("l");
         w.begin_shader(nullptr, "env");
         w.set_value("k", kInt, &one);
@@ -111,7 +111,7 @@ TEST(ValueEncoding, TextArraysBreakAfterNineThenEveryEight) {
     EXPECT_EQ(array(kIntArray, seventeen), "[ 0,1,2,3,4,5,6,7,8,\n9,10,11,12,13,14,15,16 \n] ");
     // Continuation lines carry the indentation of the enclosing level.
     const SceneArray a{ten.data(), 10};
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_geometry("m");
                   w.begin_geometry("n");
                   w.set_value("t", kInt23Array, &a);
@@ -141,7 +141,7 @@ TEST(ValueEncoding, MatrixArraysKeepDoublePrecision) {
     for (int i = 0; i < 16; ++i) m[i] = m[16 + i] = (i % 5 == 0) ? 1 : 0;
     m[12] = 1.0000001;
     const SceneArray a{m.data(), 2};
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_geometry("g");
                   w.set_value("m", kMatrixArray, &a);
               }),
@@ -178,7 +178,7 @@ TEST(ValueEncoding, LargeBinaryBlockIsWrittenWhole) {
 }
 
 TEST(ValueEncoding, TextListsSixItemsOrTwoTriplesToALine) {
-    const std::string ints = written([](W& w) {
+    const std::string ints = writerOutput([](W& w) {
         w.begin_group("g", true);
         w.begin_list("w");
         for (int32_t i = 1; i <= 7; ++i) w.add_list_item(kInt, &i);
@@ -186,7 +186,7 @@ TEST(ValueEncoding, TextListsSixItemsOrTwoTriplesToALine) {
         w.end_group();
     });
     EXPECT_EQ(ints, "\ngroup \"g\" {\n \"w\" [\n  1, 2, 3, 4, 5, 6,\n  7 ],\n}\n");
-    const std::string triples = written([](W& w) {
+    const std::string triples = writerOutput([](W& w) {
         w.begin_list("p");
         for (int i = 0; i < 5; ++i) {
             const float t[3] = {float(i), 0.5f, -1};
@@ -198,7 +198,7 @@ TEST(ValueEncoding, TextListsSixItemsOrTwoTriplesToALine) {
 }
 
 TEST(ValueEncoding, BinaryListsCollectIntoOneBlock) {
-    const std::string out = written(
+    const std::string out = writerOutput(
         [](W& w) {
             w.begin_list("w");
             for (int32_t i = 1; i <= 3; ++i) w.add_list_item(kInt, &i);
@@ -219,7 +219,7 @@ TEST(ValueEncoding, BinaryListsCollectIntoOneBlock) {
 
 TEST(ValueEncoding, ManyBinaryListItemsGrowThePendingBuffer) {
     const int n = 200000;
-    const std::string out = written(
+    const std::string out = writerOutput(
         [&](W& w) {
             w.begin_list("f");
             for (int i = 0; i < n; ++i) {

@@ -3,8 +3,8 @@
 
 #include <stdexcept>
 
-#include "WriterHarness.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
+#include "support/WriterHarness.hpp"
 
 namespace {
 

@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <random>
 
-#include "WriterHarness.hpp"
+#include "support/WriterHarness.hpp"
 
 namespace {
 
 using vex::test::kAsConstructed;
-using vex::test::written;
+using vex::test::writerOutput;
 using W = vexScene_api_file;
 
 TEST(Writer, DefinitionGroupAtLevelZeroThenStatementForm) {
-    EXPECT_EQ(written([](W& w) {
+    EXPECT_EQ(writerOutput([](W& w) {
                   w.begin_group("Body 1", false);
                   const int32_t v = 5;
                   w.set_value("count", kInt, &v);
@@ -23,7 +23,7 @@ TEST(Writer, DefinitionGroupAtLevelZeroThenStatementForm) {
 }
 
 TEST(Writer, EveryIndentingPieceStartsWithTheIndentation) {
-    EXPECT_EQ(written([](W& w) {
+    EXPECT_EQ(writerOutput([](W& w) {
                   w.begin_group("a", true);
                   w.begin_group("b", true);
                   w.begin_group("c", false);
@@ -43,15 +43,15 @@ TEST(Writer, IndentationFollowsLineFeedsAndTheModeFlag) {
         w.end_load();
         w.end_load();
     };
-    EXPECT_EQ(written(body, 1), "load \"m\" {\n load \"n\" {\n  a\n  b\n   }\n}\n");
+    EXPECT_EQ(writerOutput(body, 1), "load \"m\" {\n load \"n\" {\n  a\n  b\n   }\n}\n");
     // Bit 22 switches indentation off; that is also the state before any set_mode.
     const std::string flat = "load \"m\" {\nload \"n\" {\na\nb\n}\n}\n";
-    EXPECT_EQ(written(body, 0x400001), flat);
-    EXPECT_EQ(written(body, kAsConstructed), flat);
+    EXPECT_EQ(writerOutput(body, 0x400001), flat);
+    EXPECT_EQ(writerOutput(body, kAsConstructed), flat);
 }
 
 TEST(Writer, VersionBannerAndMessages) {
-    EXPECT_EQ(written([](W& w) {
+    EXPECT_EQ(writerOutput([](W& w) {
                   w.version(9);
                   w.version(-1);
                   w.print("100%d done");
@@ -61,7 +61,7 @@ TEST(Writer, VersionBannerAndMessages) {
 }
 
 TEST(Writer, TopLevelBlocksAreRefusedInsideAnObject) {
-    EXPECT_EQ(written([](W& w) {
+    EXPECT_EQ(writerOutput([](W& w) {
                   w.begin_object("o", true);
                   EXPECT_FALSE(w.begin_camera(nullptr));
                   EXPECT_FALSE(w.begin_options());
@@ -83,7 +83,7 @@ TEST(Writer, TopLevelBlocksAreRefusedInsideAnObject) {
 }
 
 TEST(Writer, ClosingAnUnopenedTopLevelBlockWritesNothingAndLeavesParameterForm) {
-    EXPECT_EQ(written([](W& w) {
+    EXPECT_EQ(writerOutput([](W& w) {
                   w.begin_group("g", true);
                   w.end_camera();
                   const int32_t one = 1;
@@ -97,7 +97,7 @@ TEST(Writer, BlockShapesAndTheirContexts) {
     const double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 1.0000001, -2.5, 1};
     const double x = 1.5, y = -2, z = 1e-5;
     const int32_t one = 1;
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_object("obj", false);
                   w.set_value("a", kInt, &one);  // statement form
                   w.begin_geometry("triangle_mesh");
@@ -138,7 +138,7 @@ TEST(Writer, BlockShapesAndTheirContexts) {
 
 TEST(Writer, SmallStatements) {
     const unsigned char icon[] = {0x01, 0x02, 0xff};
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.id(7);
                   w.flags(4294967295u);
                   w.progress("load", 0.5f);
@@ -152,7 +152,7 @@ TEST(Writer, SmallStatements) {
 }
 
 TEST(Writer, FixedResultsOfReservedSlots) {
-    written([](W& w) {
+    writerOutput([](W& w) {
         EXPECT_FALSE(w.connect("localhost", 5000, 1));
         EXPECT_FALSE(w.disconnect());
         EXPECT_FALSE(w.reserved_4());
@@ -167,7 +167,7 @@ TEST(Writer, FixedResultsOfReservedSlots) {
 
 TEST(Writer, NamedAndNumberedShaderDefinitionsAndReferences) {
     const int32_t four = 4;
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_shader("wood", "texture2_rgb");
                   w.set_value("uv_projection", kInt, &four);
                   w.end_shader();
@@ -190,7 +190,7 @@ TEST(Writer, NamedAndNumberedShaderDefinitionsAndReferences) {
 TEST(Writer, CapturedShaderReappearsAtTheLevelOfUse) {
     std::string captured;
     const float color[3] = {0.8f, 0.1f, 0.1f};
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_group("a", true);
                   w.begin_group("b", true);
                   w.begin_shader(nullptr, "diffuse");
@@ -217,7 +217,7 @@ TEST(Writer, CapturedShaderReappearsAtTheLevelOfUse) {
 TEST(Writer, NestedCapturesWithPushAndPop) {
     std::string inner, outer;
     const int32_t one = 1;
-    const std::string out = written([&](W& w) {
+    const std::string out = writerOutput([&](W& w) {
         w.begin_shader(nullptr, "layered");
         w.push_capture();
         w.begin_shader(nullptr, "noise");
@@ -238,7 +238,7 @@ TEST(Writer, NestedCapturesWithPushAndPop) {
 
 TEST(Writer, CaptureWithAnEncodedNameIsCopiedByteForByte) {
     const int32_t one = 1;
-    EXPECT_EQ(written([&](W& w) {
+    EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_group("g", true);
                   w.begin_group("h", true);
                   w.begin_shader(nullptr, "caf\xc3\xa9");
@@ -255,7 +255,7 @@ TEST(Writer, CaptureWithAnEncodedNameIsCopiedByteForByte) {
 
 TEST(Writer, NameEncoding) {
     const auto materialLine = [](const char* name) {
-        return written([&](W& w) { w.use_material(name); });
+        return writerOutput([&](W& w) { w.use_material(name); });
     };
     EXPECT_EQ(materialLine("caf\xc3\xa9"), "material xX636166c3a9\n");
     EXPECT_EQ(materialLine("a\"b"), "material xX612262\n");
@@ -289,7 +289,7 @@ TEST(Writer, RandomNamesAreQuotedOrHexAndDecodeBack) {
                 r < 90 ? static_cast<char>(0x20 + rng() % 95) : static_cast<char>(1 + rng() % 255);
             name += c;
         }
-        const std::string line = written([&](W& w) { w.use_material(name.c_str()); });
+        const std::string line = writerOutput([&](W& w) { w.use_material(name.c_str()); });
         ASSERT_EQ(decodeName(line), name);
         const bool special = name.find_first_of("\n\r\"") != std::string::npos ||
                              std::any_of(name.begin(), name.end(), [](char c) {
@@ -303,7 +303,7 @@ TEST(Writer, RandomNamesAreQuotedOrHexAndDecodeBack) {
 
 TEST(Writer, LongTextsAreNeverCut) {
     const std::string longName(2'000'000, 'n');
-    const std::string out = written([&](W& w) {
+    const std::string out = writerOutput([&](W& w) {
         w.begin_group(longName.c_str(), true);
         w.print_formatted("%s|%s", longName.c_str(), "end");
     });
@@ -313,7 +313,7 @@ TEST(Writer, LongTextsAreNeverCut) {
 TEST(Writer, ManyLinesAtADeepLevelAreAllIndented) {
     std::string text;
     for (int i = 0; i < 100000; ++i) text += "x\n";
-    const std::string out = written([&](W& w) {
+    const std::string out = writerOutput([&](W& w) {
         for (int i = 0; i < 40; ++i) w.begin_load("l");
         w.print_formatted("%s", text.c_str());
     });
@@ -347,7 +347,7 @@ TEST(Writer, NullStreamAcceptsEverythingAndWritesNothing) {
 
 TEST(Writer, UnbalancedEndsDoNotCrash) {
     // Every caller pairs its calls; stray ends must still be harmless.
-    const std::string out = written([](W& w) {
+    const std::string out = writerOutput([](W& w) {
         w.end_group();
         w.end_shader();
         w.pop_capture();

@@ -34,7 +34,7 @@ inline constexpr int kAsConstructed = -1;
 
 // `mode` is passed to set_mode unless it is kAsConstructed.
 template <class F>
-std::string written(F&& calls, int mode = 1, bool binary = false) {
+std::string writerOutput(F&& calls, int mode = 1, bool binary = false) {
     MemoryStream memory;
     {
         vexScene_api_file writer(memory.stream(), binary);
