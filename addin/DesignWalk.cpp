@@ -1,0 +1,200 @@
+// The walk over the active design into the scene graph, with the per-component change record.
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "addin/FusionMaterial.hpp"
+#include "addin/FusionSceneExporter.hpp"
+
+using adsk::core::Ptr;
+using adsk::fusion::BRepBody;
+using adsk::fusion::BRepFace;
+using adsk::fusion::Component;
+
+namespace {
+
+constexpr uint32_t kComponentFlags = 0x1;
+constexpr uint32_t kChanged = 0x8000;
+constexpr uint32_t kBodyEmpty = 0x8401;
+constexpr uint32_t kBodyWithFaces = 0x400;
+constexpr uint32_t kAppearanceFlags = 0x10000;
+
+// A host object the walk needs must be there; its absence ends the flow.
+template <class T>
+const Ptr<T>& required(const Ptr<T>& p) {
+    if (!p) throw std::exception();
+    return p;
+}
+
+FusionSceneExporter::AppearancePtr effectiveAppearance(
+    const FusionSceneExporter::AppearancePtr& own,
+    const FusionSceneExporter::AppearancePtr& inherited) {
+    return own ? own : inherited;
+}
+
+}  // namespace
+
+std::shared_ptr<vex::VexGroup> FusionSceneExporter::buildScene(
+    const Ptr<adsk::core::Document>& document) {
+    required(document);
+    auto root = std::make_shared<vex::VexGroup>(stripVersionSuffix(document->name()));
+    const Ptr<adsk::core::Products> products = required(document->products());
+    const size_t count = products->count();
+    for (size_t i = 0; i < count; ++i) {
+        const Ptr<adsk::core::Product> product = required(products->item(i));
+        const Ptr<adsk::fusion::Design> design = product->cast<adsk::fusion::Design>();
+        if (!design) continue;
+        const Ptr<Component> rootComponent = required(design->rootComponent());
+        root->addChildGroup(walkComponent(rootComponent, AppearancePtr(), true));
+    }
+    previousStates = currentStates;
+    return root;
+}
+
+std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Component>& component,
+                                                                  const AppearancePtr& appearance,
+                                                                  bool visible) {
+    required(component);
+    const std::string key = component->name();
+    auto group = std::make_shared<vex::VexGroup>(key);
+    group->setFlags(kComponentFlags);
+    ComponentState state = makeComponentState(component, appearance, visible);
+    const auto previous = previousStates.find(key);
+    const bool changed = previous == previousStates.end() || statesDiffer(state, previous->second);
+    group->setFlags(changed ? kComponentFlags | kChanged : kComponentFlags);
+    currentStates[key] = std::move(state);
+    if (!visible) return group;
+
+    const Ptr<adsk::fusion::Occurrences> occurrences = required(component->occurrences());
+    const size_t occurrenceCount = occurrences->count();
+    for (size_t i = 0; i < occurrenceCount; ++i) {
+        const Ptr<adsk::fusion::Occurrence> occurrence = required(occurrences->item(i));
+        const Ptr<Component> childComponent = required(occurrence->component());
+        const bool childVisible = occurrence->isVisible();
+        const AppearancePtr override = occurrence->appearance();
+        auto child = walkComponent(childComponent, override, childVisible);
+        const Ptr<adsk::core::Matrix3D> matrix = required(occurrence->transform());
+        vex::VexGroup::Transform transform;
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) transform[c * 4 + r] = matrix->getCell(r, c);
+        // Host placements are in centimetres; the scene is in the design's unit.
+        for (int i3 : {12, 13, 14}) transform[i3] *= static_cast<double>(unitsPerCentimetre);
+        child->setTransform(transform);
+        group->addChildGroup(std::move(child));
+    }
+    if (changed) {
+        const Ptr<adsk::fusion::BRepBodies> bodies = required(component->bRepBodies());
+        const size_t bodyCount = bodies->count();
+        for (size_t i = 0; i < bodyCount; ++i) {
+            const Ptr<BRepBody> body = required(bodies->item(i));
+            group->addChildGroup(bodyContent(body, appearance, body->isVisible()));
+        }
+    }
+    return group;
+}
+
+std::shared_ptr<vex::VexGroup> FusionSceneExporter::bodyContent(const Ptr<BRepBody>& body,
+                                                                const AppearancePtr& appearance,
+                                                                bool visible) {
+    required(body);
+    const AppearancePtr bodyAppearance = effectiveAppearance(body->appearance(), appearance);
+    const std::string name = body->name();
+    auto group = std::make_shared<vex::VexGroup>(name);
+    group->setFlags(kBodyEmpty);
+    if (!visible) return group;
+
+    // Faces grouped by appearance, in identifier order. A face without any appearance keeps
+    // its geometry under the empty identifier, with the generic material.
+    struct Entry {
+        AppearancePtr appearance;
+        std::vector<Ptr<BRepFace>> faces;
+    };
+    std::map<std::string, Entry> entries;
+    const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
+    const size_t faceCount = faces->count();
+    for (size_t i = 0; i < faceCount; ++i) {
+        Ptr<BRepFace> face = required(faces->item(i));
+        AppearancePtr faceAppearance = effectiveAppearance(face->appearance(), bodyAppearance);
+        const std::string id = faceAppearance ? faceAppearance->id() : std::string();
+        Entry& entry = entries[id];
+        if (!entry.appearance) entry.appearance = std::move(faceAppearance);
+        entry.faces.push_back(std::move(face));
+    }
+    for (auto& [id, entry] : entries) {
+        auto appearanceGroup = group->addGroup(name);
+        group->setFlags(kBodyWithFaces);
+        appearanceGroup->setFlags(kAppearanceFlags);
+        auto material = std::make_shared<vex::FusionMaterial>(entry.appearance);
+        for (const Ptr<BRepFace>& face : entry.faces) {
+            const Ptr<adsk::fusion::TriangleMeshList> meshes = required(face->displayMeshes());
+            const size_t meshCount = meshes->count();
+            for (size_t m = 0; m < meshCount; ++m) {
+                Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(m));
+                auto object = convertMesh(mesh);
+                object->setName(name);
+                object->setMaterial(material);
+                appearanceGroup->addNode(std::move(object));
+            }
+        }
+    }
+    return group;
+}
+
+ComponentState FusionSceneExporter::makeComponentState(const Ptr<Component>& component,
+                                                       const AppearancePtr& appearance,
+                                                       bool visible) {
+    required(component);
+    ComponentState state;
+    state.visible = visible;
+    // Area and volume both change with the geometry; without them the component always counts
+    // as changed.
+    const Ptr<adsk::fusion::PhysicalProperties> physical = component->physicalProperties();
+    state.measureA = physical ? physical->area() : std::numeric_limits<double>::quiet_NaN();
+    state.measureB = physical ? physical->volume() : std::numeric_limits<double>::quiet_NaN();
+
+    const Ptr<adsk::fusion::BRepBodies> bodies = required(component->bRepBodies());
+    const size_t bodyCount = bodies->count();
+    for (size_t i = 0; i < bodyCount; ++i) {
+        const Ptr<BRepBody> body = required(bodies->item(i));
+        const AppearancePtr bodyAppearance = effectiveAppearance(body->appearance(), appearance);
+        const std::string name = body->name();
+        const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
+        const size_t faceCount = faces->count();
+        std::vector<std::pair<std::string, int>> counts;  // in the order first seen
+        for (size_t f = 0; f < faceCount; ++f) {
+            const Ptr<BRepFace> face = required(faces->item(f));
+            const AppearancePtr faceAppearance =
+                effectiveAppearance(face->appearance(), bodyAppearance);
+            if (!faceAppearance) continue;
+            const std::string id = faceAppearance->id();
+            auto it = counts.begin();
+            while (it != counts.end() && it->first != id) ++it;
+            if (it == counts.end())
+                counts.emplace_back(id, 1);
+            else
+                ++it->second;
+        }
+        for (const auto& [id, n] : counts)
+            state.bodySignature += std::to_string(n) + "x" + id + " ";
+        state.bodyVisibility[name] = body->isVisible();
+        if (faceCount > 0) {
+            const Ptr<BRepFace> first = required(faces->item(0));
+            const Ptr<adsk::fusion::TriangleMeshList> meshes = required(first->displayMeshes());
+            if (meshes->count() > 0) {
+                const Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(0));
+                const std::vector<float> coordinates = mesh->nodeCoordinatesAsFloat();
+                if (coordinates.size() >= 3)
+                    state.bodyFirstVertex[name] = {coordinates[0], coordinates[1], coordinates[2]};
+            }
+        }
+    }
+    const Ptr<adsk::fusion::Occurrences> occurrences = required(component->occurrences());
+    const size_t occurrenceCount = occurrences->count();
+    for (size_t i = 0; i < occurrenceCount; ++i) {
+        const Ptr<adsk::fusion::Occurrence> occurrence = required(occurrences->item(i));
+        state.childComponents.insert(required(occurrence->component())->name());
+    }
+    return state;
+}

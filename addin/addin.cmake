@@ -1,0 +1,18 @@
+# The add-in: a shared library exporting run and stop, with its icon folders beside it.
+add_library(raymint_addin SHARED
+  ${CMAKE_CURRENT_LIST_DIR}/AddIn.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ComponentState.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DesignWalk.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExportFlow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FusionMaterial.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MeshExtraction.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RenderFlow.cpp
+)
+target_include_directories(raymint_addin PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(raymint_addin PUBLIC scene sceneapi hostapi)
+set_target_properties(raymint_addin PROPERTIES
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin)
+# The host looks for the icons in ./resources beside the library.
+add_custom_command(TARGET raymint_addin POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources
+          ${PROJECT_BINARY_DIR}/addin/resources)

@@ -1,0 +1,126 @@
+// The non-inline part of the host interface: reference counting, the application accessor and
+// the host's record of handed-out arrays. Everything runs on the host's one add-in thread, so
+// the records are not guarded.
+#include <cstdio>
+#include <unordered_map>
+
+#include "CoreAll.h"
+
+namespace adsk::core {
+namespace {
+
+struct ArrayRecord {
+    const char* elementType;
+};
+
+struct Ledger {
+    std::map<std::string, long> references;
+    std::unordered_map<const void*, ArrayRecord> arrays;
+    long arrayFaults = 0;
+    detail::ApplicationProvider provider = nullptr;
+};
+
+// Function-local so that objects released during static destruction (an add-in's static
+// references at unload) still find it.
+Ledger& ledger() {
+    static Ledger* instance = new Ledger();  // never destroyed: outlives every static Ptr
+    return *instance;
+}
+
+template <class T>
+T* recordArray(const std::vector<T>& values, std::size_t& count, const char* type) {
+    count = values.size();
+    T* array = new T[values.size() + 1]();  // never zero-sized, so never a null result
+    std::copy(values.begin(), values.end(), array);
+    ledger().arrays.emplace(array, ArrayRecord{type});
+    return array;
+}
+
+template <class T>
+void handBack(T* array, const char* type) {
+    if (array == nullptr) return;
+    auto& records = ledger().arrays;
+    auto found = records.find(array);
+    if (found == records.end() || std::strcmp(found->second.elementType, type) != 0) {
+        ++ledger().arrayFaults;
+        std::fprintf(stderr,
+                     "host: DeallocateArrayInternal(%s*) with %p, not a %s array handed out\n",
+                     type, static_cast<const void*>(array), type);
+        return;
+    }
+    records.erase(found);
+    delete[] array;
+}
+
+}  // namespace
+
+Base::~Base() = default;
+
+void Base::addReference() const noexcept {
+    ++references_;
+    ++ledger().references[objectType()];
+}
+
+void Base::release() const noexcept {
+    auto& held = ledger().references;
+    auto found = held.find(objectType());
+    if (found != held.end() && --found->second == 0) held.erase(found);
+    if (--references_ == 0) delete this;
+}
+
+Ptr<Application> Application::get() {
+    auto provider = ledger().provider;
+    return provider ? provider() : Ptr<Application>();
+}
+
+void DeallocateArrayInternal(char* array) {
+    handBack(array, "char");
+}
+void DeallocateArrayInternal(int* array) {
+    handBack(array, "int");
+}
+void DeallocateArrayInternal(float* array) {
+    handBack(array, "float");
+}
+void DeallocateArrayInternal(double* array) {
+    handBack(array, "double");
+}
+
+namespace detail {
+
+void setApplicationProvider(ApplicationProvider provider) {
+    ledger().provider = provider;
+}
+
+char* allocateText(const std::string& text) {
+    std::size_t count = 0;
+    std::vector<char> chars(text.begin(), text.end());
+    return recordArray(chars, count, "char");  // zero-filled tail terminates the text
+}
+
+int* allocateArray(const std::vector<int>& values, std::size_t& count) {
+    return recordArray(values, count, "int");
+}
+float* allocateArray(const std::vector<float>& values, std::size_t& count) {
+    return recordArray(values, count, "float");
+}
+double* allocateArray(const std::vector<double>& values, std::size_t& count) {
+    return recordArray(values, count, "double");
+}
+
+std::map<std::string, long> heldReferences() {
+    return ledger().references;
+}
+
+std::map<std::string, long> heldArrays() {
+    std::map<std::string, long> counts;
+    for (const auto& [array, record] : ledger().arrays) ++counts[record.elementType];
+    return counts;
+}
+
+long arrayFaults() {
+    return ledger().arrayFaults;
+}
+
+}  // namespace detail
+}  // namespace adsk::core
