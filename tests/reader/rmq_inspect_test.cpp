@@ -1,0 +1,265 @@
+// rmq-inspect run as a real process on files written by the writer.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "ReaderTestSupport.hpp"
+#include "sceneapi/LightFileFactory.hpp"
+#include "sceneapi/vexSceneapi_oo.hpp"
+
+extern char** environ;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class RmqInspect : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/rmq_inspect_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        for (const auto& f : files_) std::remove(f.c_str());
+        std::remove((dir_ + "/out").c_str());
+        std::remove((dir_ + "/err").c_str());
+        rmdir(dir_.c_str());
+    }
+
+    std::string file(const std::string& name, const std::string& content) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        files_.push_back(path);
+        return path;
+    }
+
+    // Writes a scene through the wrapper and the file target, as the export does.
+    std::string scene(const std::string& name, bool binary, bool withError) {
+        const std::string path = dir_ + "/" + name;
+        files_.push_back(path);
+        vex::LightFileFactory target(path);
+        {
+            vex::vexSceneapi_oo out(target);
+            out.api()->set_mode(binary ? 3 : 1);
+            vexScene_api& api = *out.api();
+            api.begin_load("import");
+            out.set_bool("adjust_camera", false);
+            out.set_double("scale", 0.1);
+            api.end_load();
+            api.begin_camera(nullptr);
+            out.set_float("fov", 40);
+            api.end_camera();
+            out.begin_group("Root \"A\"");
+            out.flags(5);
+            api.begin_group("Part\xc3\xa9", false);
+            api.begin_object("Bolt", false);
+            api.begin_geometry("triangle_mesh");
+            std::vector<vex::vexSceneapi_oo::Float3> v(5, {0, 1, 2});
+            out.set_float3_array("vertices", v);
+            out.set_int_array("triangles", {0, 1, 2, 2, 3, 4, 0, 2, 4});
+            api.end_geometry();
+            api.end_object();
+            api.end_group();
+            api.begin_object("Bolt", true);
+            api.use_material("steel");
+            api.end_object();
+            api.begin_object("Plate", true);
+            const int metal = out.new_shader("metal");
+            out.end_shader();
+            api.begin_material("steel", false);
+            api.shader_ref(0, metal);
+            api.end_material();
+            api.end_object();
+            if (withError) {
+                out.error("invalid mesh in \"Plate\" at\n\tsecond line");
+                out.error("second error");
+            }
+            out.end_group();
+        }
+        target.close();
+        return path;
+    }
+
+    Result run(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
+        std::vector<char*> argv;
+        std::string program = RMQ_INSPECT;
+        argv.push_back(program.data());
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        const std::string out = dir_ + "/out", err = dir_ + "/err";
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = 0;
+        Result r;
+        const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        if (rc != 0) return r;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    std::string dir_;
+    std::vector<std::string> files_;
+};
+
+const char kSummaryTail[] =
+    "camera\n"
+    "  \"fov\" = 40\n"
+    "groups: 2 (1 definitions)\n"
+    "objects: 1 plain, 1 definitions, 1 instances\n"
+    "geometries: 1\n"
+    "triangles: 3\n"
+    "vertices: 5\n"
+    "materials: 1 (1 references)\n"
+    "shaders: 1 defined, 0 captured\n";
+
+TEST_F(RmqInspect, SummaryOfAWellFormedFileInTextAndBinary) {
+    for (const bool binary : {false, true}) {
+        const std::string path = scene(binary ? "b.rmq" : "t.rmq", binary, false);
+        const Result r = run({path});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, "file: " + path +
+                             "\nformat version: 9\n"
+                             "load \"import\"\n"
+                             "  \"adjust_camera\" = off\n"
+                             "  \"scale\" = 0.1\n" +
+                             kSummaryTail + "errors: 0\n");
+    }
+}
+
+TEST_F(RmqInspect, ErrorStatementsGiveExitOneAndTheirText) {
+    const std::string path = scene("e.rmq", false, true);
+    const Result r = run({path});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("errors: 2\n"
+                         "  #error \"invalid mesh in \\\"Plate\\\" at\\x0a\\x09second line\"\n"
+                         "  #error \"second error\"\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(RmqInspect, TreeShowsGroupsObjectsNamesAndFlags) {
+    const Result r = run({"--tree", scene("t.rmq", true, false)});
+    EXPECT_EQ(r.status, 0);
+    const std::string tree = r.out.substr(r.out.find("tree:\n"));
+    EXPECT_EQ(tree,
+              "tree:\n"
+              "  group \"Root \\\"A\\\"\"  flags 5\n"
+              "    #define group \"Part\\xc3\\xa9\"\n"
+              "      #define object \"Bolt\"\n"
+              "    object \"Bolt\"\n"
+              "    object \"Plate\"\n");
+}
+
+TEST_F(RmqInspect, JsonEscapesNamesAndCarriesTheSameCounts) {
+    const std::string path = scene("j.rmq", false, true);
+    const Result r = run({"--json", "--tree", path});
+    EXPECT_EQ(r.status, 1);
+    const std::string& o = r.out;
+    EXPECT_EQ(o.substr(0, 2), "{\n");
+    EXPECT_EQ(o.substr(o.size() - 2), "}\n");
+    for (const char* part : {
+             "\"version\": 9,",
+             "\"loads\": [{\"name\": \"import\", \"options\": {\"adjust_camera\": false, "
+             "\"scale\": 0.1}}]",
+             "\"cameras\": [{\"name\": null, \"options\": {\"fov\": 40}}]",
+             "\"groups\": {\"total\": 2, \"definitions\": 1}",
+             "\"objects\": {\"plain\": 1, \"definitions\": 1, \"instances\": 1}",
+             "\"triangles\": 3,",
+             "\"vertices\": 5,",
+             "\"errors\": [\"invalid mesh in \\\"Plate\\\" at\\n\\tsecond line\", \"second error\"]",
+             "{\"kind\": \"group\", \"define\": false, \"name\": \"Root \\\"A\\\"\", \"flags\": 5",
+             "\"name\": \"Part\xc3\xa9\"",
+         })
+        EXPECT_NE(o.find(part), std::string::npos) << part << "\nin\n" << o;
+}
+
+TEST_F(RmqInspect, JsonKeepsInvalidUtf8AndControlBytesValid) {
+    const std::string path = file("n.rmq", "group xX41ff0122e282ac {\n}\n");
+    const Result r = run({"--json", "--tree", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"name\": \"A\\u00ff\\u0001\\\"\xe2\x82\xac\""), std::string::npos)
+        << r.out;
+}
+
+TEST_F(RmqInspect, MalformedFileGivesExitTwoAndNoSummary) {
+    const std::string text = slurp(scene("m.rmq", true, false));
+    const size_t block = text.find("\x01\x02\x03");
+    ASSERT_NE(block, std::string::npos);
+    const std::string truncated = file("trunc.rmq", text.substr(0, block + 12));
+    Result r = run({truncated});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("rmq-inspect: " + truncated + ":", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("truncated binary block"), std::string::npos);
+
+    r = run({file("brace.rmq", "version 9\ngroup \"a\" {\n")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("brace.rmq:3: unexpected end of input: 'group' block opened at line 2"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(RmqInspect, ReadsStandardInput) {
+    const std::string path = scene("s.rmq", true, false);
+    const Result r = run({"-"}, path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("file: <stdin>\nformat version: 9\n", 0), 0u);
+    const Result bad = run({"-"}, file("bad.rmq", "}\n"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "rmq-inspect: <stdin>:1: '}' without an open block\n");
+}
+
+TEST_F(RmqInspect, UsageErrorsAndHelp) {
+    Result r = run({});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("no FILE given"), std::string::npos);
+    EXPECT_NE(r.err.find("usage: rmq-inspect"), std::string::npos);
+    r = run({"--frobnicate", "x"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown option '--frobnicate'"), std::string::npos);
+    r = run({"a", "b"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("more than one FILE"), std::string::npos);
+    r = run({dir_ + "/missing.rmq"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("missing.rmq: cannot open: No such file or directory"), std::string::npos)
+        << r.err;
+    r = run({dir_});  // a directory opens but cannot be read
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("usage: rmq-inspect [--tree] [--json] FILE|-\n", 0), 0u);
+    EXPECT_NE(r.out.find("Exit status: 0"), std::string::npos);
+}
+
+}  // namespace
