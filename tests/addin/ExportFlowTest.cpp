@@ -1,0 +1,118 @@
+// The export command end to end: fusion-host loads the add-in, clicks the export button,
+// and the scene file is checked byte-exact in parts and through rmq-inspect.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result run(const std::string& command) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ExportFlow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vex-export-XXXXXX";
+        dir_ = mkdtemp(pattern);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string host(const std::string& args) {
+        return std::string(FUSION_HOST) + " --addin " + ADDIN_LIBRARY + " --design " +
+               VEX_SOURCE_DIR + "/examples/sample-assembly.json " + args;
+    }
+    fs::path dir_;
+};
+
+TEST_F(ExportFlow, SampleAssemblyIsExportedCompletelyAndEverythingReleased) {
+    const fs::path file = dir_ / "cart.rmq";
+    const Result r = run(host("--audit --export " + file.string()));
+    ASSERT_EQ(r.status, 0) << r.out;
+    // Only what the add-in keeps by design stays held after the flow.
+    EXPECT_NE(r.out.find("audit after export: references: adsk::core::Application 2, "
+                         "adsk::core::UserInterface 2; arrays: none"),
+              std::string::npos)
+        << r.out;
+    const std::string scene = readFile(file);
+    EXPECT_EQ(scene.rfind("//---corvan:dal:7---\n//---import:dal:1---\n//---id:1---\n", 0), 0u);
+    // Millimetres: meter scale 1000, translations in centimetres times 10.
+    EXPECT_NE(scene.find(" \"import_up_vector\" 1,\n \"meter_scale\" 1000,\n"), std::string::npos);
+    EXPECT_NE(scene.find("\ngroup \"Sample Cart\" {\n\n group \"Sample Cart\" {\n  flags 32769\n"),
+              std::string::npos);
+    EXPECT_NE(scene.find("transform 1 0 0 0 0 1 0 0 0 0 1 0 -200 40 0 1\n"), std::string::npos);
+    // The hidden body is an empty group with its flag word.
+    EXPECT_NE(scene.find("group \"Cover\" {\n   flags 33793\n  }\n"), std::string::npos) << scene;
+    const Result inspect = run(std::string(RMQ_INSPECT) + " --json " + file.string());
+    EXPECT_EQ(inspect.status, 0) << inspect.out;
+    EXPECT_NE(inspect.out.find("\"triangles\": 134"), std::string::npos) << inspect.out;
+    EXPECT_NE(inspect.out.find("\"errors\": []"), std::string::npos);
+}
+
+TEST_F(ExportFlow, TwoExportsInARowWriteTheSameFile) {
+    const fs::path a = dir_ / "a.rmq", b = dir_ / "b.rmq";
+    const Result r = run(host("--export " + a.string() + " --export " + b.string()));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readFile(a), readFile(b));
+    EXPECT_GT(readFile(a).size(), 1000u);
+}
+
+TEST_F(ExportFlow, CancelWritesNothing) {
+    const fs::path file = dir_ / "never.rmq";
+    const Result r = run(host("--cancel --export " + file.string()));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(ExportFlow, UnwritablePathsFailTheClick) {
+    const Result missing = run(host("--export " + (dir_ / "no" / "x.rmq").string()));
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.out.find("opening file: No such file or directory"), std::string::npos)
+        << missing.out;
+    EXPECT_NE(missing.out.find("could not open file: \""), std::string::npos) << missing.out;
+    // A full disk ends the flow with an error instead of a silently short file.
+    const Result full = run(host("--export /dev/full"));
+    EXPECT_NE(full.status, 0);
+    EXPECT_NE(full.out.find("closing file: No space left on device"), std::string::npos)
+        << full.out;
+    EXPECT_NE(full.out.find("could not close file"), std::string::npos) << full.out;
+}
+
+TEST_F(ExportFlow, StandardOutputReceivesOnlyTheScene) {
+    const std::string command = std::string(FUSION_HOST) + " --addin " + ADDIN_LIBRARY +
+                                " --design " + VEX_SOURCE_DIR +
+                                "/examples/sample-assembly.json -v --export - 2>/dev/null";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(out.rfind("//---corvan:dal:7---\n", 0), 0u);
+    EXPECT_EQ(out.find("fusion-host:"), std::string::npos);
+}
+
+}  // namespace
