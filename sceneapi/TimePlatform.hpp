@@ -1,0 +1,17 @@
+// Platform seam for the log's time text: the only place that knows how the local time
+// of day and a millisecond tick are read. POSIX version in TimePlatform_posix.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vex::platform {
+
+// Writes the local time of day as "HH:MM:SS" (24-hour) with a terminating NUL; false
+// when the clock cannot be read or the text does not fit.
+bool formatLocalTimeOfDay(char* buffer, size_t size);
+
+// Milliseconds of a clock that never jumps with the wall clock.
+uint64_t tickCountMilliseconds();
+
+}  // namespace vex::platform
