@@ -115,4 +115,32 @@ TEST_F(ExportFlow, StandardOutputReceivesOnlyTheScene) {
     EXPECT_EQ(out.find("fusion-host:"), std::string::npos);
 }
 
+// Real models from Debian's assimp-testmodels: every triangle the host imports reaches the file.
+TEST_F(ExportFlow, ImportedModelsKeepTheirTriangleCounts) {
+    const std::string models = "/usr/share/assimp/models/";
+    for (const std::string model : {"OBJ/box.obj", "OBJ/WusonOBJ.obj", "STL/Spider_ascii.stl"}) {
+        if (!fs::exists(models + model)) {
+            ADD_FAILURE() << "missing test model " << model;
+            continue;
+        }
+        const fs::path file = dir_ / "model.rmq";
+        const Result r = run(std::string(FUSION_HOST) + " --addin " + ADDIN_LIBRARY + " --design " +
+                             models + model + " -v --export " + file.string());
+        ASSERT_EQ(r.status, 0) << r.out;
+        // The host narrates "design ...: ... N triangles".
+        const size_t at = r.out.find(" triangles\n");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const size_t start = r.out.rfind(' ', at - 1) + 1;
+        const std::string count = r.out.substr(start, at - start);
+        const Result inspect = run(std::string(RMQ_INSPECT) + " --json " + file.string());
+        EXPECT_EQ(inspect.status, 0) << inspect.out;
+        EXPECT_NE(inspect.out.find("\"triangles\": " + count + ","), std::string::npos)
+            << model << " host: " << count << "\n"
+            << inspect.out;
+        if (model == "OBJ/box.obj") {
+            EXPECT_EQ(count, "12");
+        }
+    }
+}
+
 }  // namespace
