@@ -1,6 +1,8 @@
 #include "reader/SceneReader.hpp"
 
+#include <sys/stat.h>
 #include <algorithm>
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -276,6 +278,9 @@ struct SceneReader::Impl {
     // Grammar state.
     std::vector<Frame> frames;
 
+    uint64_t inputLeft = 0;        // bytes the input still holds beyond those fed, when known
+    uint64_t inputAfterChunk = 0;  // the same, beyond the piece being read
+
     bool failed = false;
     bool finished = false;
     std::string failMessage;
@@ -382,7 +387,7 @@ struct SceneReader::Impl {
                 case LS::BinData: {
                     const size_t n = static_cast<size_t>(
                         std::min<uint64_t>(binLeft, static_cast<uint64_t>(end - p)));
-                    binData(p, n);
+                    binData(p, n, static_cast<size_t>(end - p));
                     p += n;
                     break;
                 }
@@ -411,6 +416,13 @@ struct SceneReader::Impl {
                     continue;
                 }
                 case NumStart: {
+                    if (frames.back().kind == FK::Bracket) {
+                        const char* r = numberRun(p, end);
+                        if (r != p) {
+                            p = r;
+                            continue;
+                        }
+                    }
                     tokLine = line;
                     spaceRun = 0;
                     const char* q = p + 1;
@@ -498,6 +510,65 @@ struct SceneReader::Impl {
                     fail(line, byteText(c));
             }
         }
+        return p;
+    }
+
+    // The numbers, commas and white space of a text array in one loop, without the token
+    // dispatch: most of a large text file is this. Anything else, a number that reaches the end
+    // of the piece and every fault go back to the general path, which reports them.
+    const char* numberRun(const char* p, const char* end) {
+        Bracket& b = *frames.back().br;
+        if (!b.started || b.afterBinary ||
+            (b.mode != Bracket::Mode::Numeric && b.mode != Bracket::Mode::Empty))
+            return p;
+        while (p < end) {
+            const char c = *p;
+            if (c == ' ') {
+                ++p;
+                continue;
+            }
+            if (c == '\n') {
+                ++p;
+                ++line;
+                continue;
+            }
+            if (c == ',') {
+                if (b.cur == 0 || (b.nums.width != 0 && b.cur != b.nums.width)) break;
+                if (b.nums.width == 0) b.nums.width = static_cast<uint32_t>(b.cur);
+                ++b.items;
+                b.cur = 0;
+                b.afterComma = true;
+                ++p;
+                continue;
+            }
+            if (kTables.cls[static_cast<unsigned char>(c)] != NumStart) break;
+            const char* q = p + 1;
+            while (q < end && isNumChar(*q)) ++q;
+            if (q == end || q - p > static_cast<ptrdiff_t>(kMaxNumber)) break;
+            int64_t iv = 0;
+            const auto ri = std::from_chars(p, q, iv);
+            if (ri.ec == std::errc() && ri.ptr == q && !(iv == 0 && c == '-') &&
+                b.nums.type == NumberArray::Type::Int32 &&
+                iv >= std::numeric_limits<int32_t>::min() &&
+                iv <= std::numeric_limits<int32_t>::max()) {
+                b.nums.ints.push_back(static_cast<int32_t>(iv));
+            } else {
+                double dv = 0;
+                const auto rd = std::from_chars(p, q, dv);
+                if (rd.ec != std::errc() || rd.ptr != q) break;
+                if (b.nums.type == NumberArray::Type::Int32) {
+                    b.nums.doubles.assign(b.nums.ints.begin(), b.nums.ints.end());
+                    b.nums.ints = {};
+                    b.nums.type = NumberArray::Type::Float64;
+                }
+                b.nums.doubles.push_back(dv);
+            }
+            b.mode = Bracket::Mode::Numeric;
+            ++b.cur;
+            b.afterComma = false;
+            p = q;
+        }
+        spaceRun = 0;
         return p;
     }
 
@@ -702,26 +773,32 @@ struct SceneReader::Impl {
         }
     }
 
-    // Grows the array only by the bytes that have arrived, never by the announced count.
+    // The array grows only by the bytes that have arrived, never by the announced count. The
+    // first piece reserves what is already here plus what the input is known to still hold
+    // (the rest of a regular file), so that a large block is copied once.
     template <class V>
-    void appendRaw(V& v, const char* p, size_t n) {
+    void appendRaw(V& v, const char* p, size_t n, size_t available) {
         using E = typename V::value_type;
+        if (binFilled == 0) {
+            const uint64_t present = std::min<uint64_t>(binLeft, available + inputAfterChunk);
+            v.reserve(static_cast<size_t>(present / sizeof(E)));
+        }
         const size_t total = binFilled + n;
         v.resize((total + sizeof(E) - 1) / sizeof(E));
         std::memcpy(reinterpret_cast<char*>(v.data()) + binFilled, p, n);
     }
 
-    void binData(const char* p, size_t n) {
+    void binData(const char* p, size_t n, size_t available) {
         line += static_cast<int>(std::count(p, p + n, '\n'));
         switch (bin.type) {
             case NumberArray::Type::Int32:
-                appendRaw(bin.ints, p, n);
+                appendRaw(bin.ints, p, n, available);
                 break;
             case NumberArray::Type::Float32:
-                appendRaw(bin.floats, p, n);
+                appendRaw(bin.floats, p, n, available);
                 break;
             case NumberArray::Type::Float64:
-                appendRaw(bin.doubles, p, n);
+                appendRaw(bin.doubles, p, n, available);
                 break;
         }
         binFilled += n;
@@ -1331,6 +1408,8 @@ void SceneReader::feed(const char* data, size_t n) {
     if (m.failed) throw ParseError(m.source, m.failLine, m.failMessage);
     if (m.finished) m.fail(m.line, "input after the end of input");
     try {
+        m.inputLeft = m.inputLeft > n ? m.inputLeft - n : 0;
+        m.inputAfterChunk = m.inputLeft;
         m.lex(data, data + n);
     } catch (const ParseError&) {
         throw;
@@ -1359,6 +1438,10 @@ void SceneReader::finish() {
         throw;
     }
     m.finished = true;
+}
+
+void SceneReader::expectInput(uint64_t bytes) {
+    impl_->inputLeft = bytes;
 }
 
 int SceneReader::line() const {
@@ -1409,6 +1492,10 @@ Document parseString(std::string_view text, const std::string& source) {
 
 void parseStream(std::FILE* stream, SceneHandler& handler, const std::string& source) {
     SceneReader reader(handler, source);
+    struct stat info {};
+    const long at = std::ftell(stream);
+    if (fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode) && at >= 0 && info.st_size >= at)
+        reader.expectInput(static_cast<uint64_t>(info.st_size - at));
     std::vector<char> buffer(size_t{1} << 20);
     for (;;) {
         const size_t n = std::fread(buffer.data(), 1, buffer.size(), stream);

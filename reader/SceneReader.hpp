@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -53,6 +54,9 @@ class SceneReader {
     void feed(std::string_view data) { feed(data.data(), data.size()); }
     // End of input: completes the last token and requires every block to be closed.
     void finish();
+    // The input holds at most this many more bytes (the rest of a regular file). Only sizes the
+    // storage of binary blocks; a wrong hint costs memory or copies, never correctness.
+    void expectInput(uint64_t bytes);
     int line() const;
 
   private:

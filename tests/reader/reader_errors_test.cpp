@@ -14,7 +14,7 @@ using readertest::writeScene;
 struct Bad {
     std::string input;
     int line;
-    std::string message;  // a part of the message
+    std::string message;  // a piece of the message
 };
 
 std::string bin(char tag, uint32_t count, size_t dataBytes) {

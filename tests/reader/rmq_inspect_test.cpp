@@ -67,7 +67,7 @@ class RmqInspect : public ::testing::Test {
             api.end_camera();
             out.begin_group("Root \"A\"");
             out.flags(5);
-            api.begin_group("Part\xc3\xa9", false);
+            api.begin_group("Sub\xc3\xa9", false);
             api.begin_object("Bolt", false);
             api.begin_geometry("triangle_mesh");
             std::vector<vex::vexSceneapi_oo::Float3> v(5, {0, 1, 2});
@@ -173,7 +173,7 @@ TEST_F(RmqInspect, TreeShowsGroupsObjectsNamesAndFlags) {
     EXPECT_EQ(tree,
               "tree:\n"
               "  group \"Root \\\"A\\\"\"  flags 5\n"
-              "    #define group \"Part\\xc3\\xa9\"\n"
+              "    #define group \"Sub\\xc3\\xa9\"\n"
               "      #define object \"Bolt\"\n"
               "    object \"Bolt\"\n"
               "    object \"Plate\"\n");
@@ -186,7 +186,7 @@ TEST_F(RmqInspect, JsonEscapesNamesAndCarriesTheSameCounts) {
     const std::string& o = r.out;
     EXPECT_EQ(o.substr(0, 2), "{\n");
     EXPECT_EQ(o.substr(o.size() - 2), "}\n");
-    for (const char* part : {
+    for (const char* piece : {
              "\"version\": 9,",
              "\"loads\": [{\"name\": \"import\", \"options\": {\"adjust_camera\": false, "
              "\"scale\": 0.1}}]",
@@ -195,11 +195,12 @@ TEST_F(RmqInspect, JsonEscapesNamesAndCarriesTheSameCounts) {
              "\"objects\": {\"plain\": 1, \"definitions\": 1, \"instances\": 1}",
              "\"triangles\": 3,",
              "\"vertices\": 5,",
-             "\"errors\": [\"invalid mesh in \\\"Plate\\\" at\\n\\tsecond line\", \"second error\"]",
+             "\"errors\": [\"invalid mesh in \\\"Plate\\\" at\\n\\tsecond line\", \"second "
+             "error\"]",
              "{\"kind\": \"group\", \"define\": false, \"name\": \"Root \\\"A\\\"\", \"flags\": 5",
-             "\"name\": \"Part\xc3\xa9\"",
+             "\"name\": \"Sub\xc3\xa9\"",
          })
-        EXPECT_NE(o.find(part), std::string::npos) << part << "\nin\n" << o;
+        EXPECT_NE(o.find(piece), std::string::npos) << piece << "\nin\n" << o;
 }
 
 TEST_F(RmqInspect, JsonKeepsInvalidUtf8AndControlBytesValid) {
