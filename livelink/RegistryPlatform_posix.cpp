@@ -354,25 +354,25 @@ void parseText(std::wstring_view text, HiveId hiveId, ParseResult& result) {
             value.type = kRegDword;
             for (int k = 0; k < 4; ++k) value.data.push_back(static_cast<uint8_t>(*v >> (8 * k)));
         } else if (rest.substr(0, 3) == L"hex") {
-            std::wstring_view spec = rest.substr(3);
+            std::wstring_view valueText = rest.substr(3);
             uint32_t type = kRegBinary;
-            if (!spec.empty() && spec[0] == L'(') {
-                const size_t close = spec.find(L')');
+            if (!valueText.empty() && valueText[0] == L'(') {
+                const size_t close = valueText.find(L')');
                 const auto t = close == std::wstring_view::npos
                                    ? std::nullopt
-                                   : parseHex32(spec.substr(1, close - 1));
+                                   : parseHex32(valueText.substr(1, close - 1));
                 if (!t) {
                     problem(result, lineNo, "unreadable hex value type");
                     continue;
                 }
                 type = *t;
-                spec = spec.substr(close + 1);
+                valueText = valueText.substr(close + 1);
             }
-            if (spec.empty() || spec[0] != L':') {
+            if (valueText.empty() || valueText[0] != L':') {
                 problem(result, lineNo, "hex value without \":\"");
                 continue;
             }
-            auto bytes = parseHexBytes(spec.substr(1));
+            auto bytes = parseHexBytes(valueText.substr(1));
             if (!bytes) {
                 problem(result, lineNo, "unreadable hex bytes");
                 continue;

@@ -1,2 +1,0 @@
-add_executable(rmq-inspect ${CMAKE_CURRENT_LIST_DIR}/rmq-inspect.cpp)
-target_link_libraries(rmq-inspect PRIVATE reader)
