@@ -8,51 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "BenchMesh.hpp"
 #include "reader/SceneReader.hpp"
 #include "sceneapi/LightFileFactory.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
 
 namespace {
 
-struct Mesh {
-    std::vector<vex::vexSceneapi_oo::Float3> vertices;
-    std::vector<int> triangles;
-};
-
-const Mesh& mesh() {
-    static const Mesh m = [] {
-        Mesh m;
-        std::mt19937 rng(1);
-        std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-        m.vertices.resize(1'000'000);
-        for (size_t i = 0; i < m.vertices.size(); ++i)
-            m.vertices[i] = {static_cast<float>(i % 1000) * 0.173f + noise(rng),
-                             static_cast<float>(i / 1000) * 0.173f + noise(rng), noise(rng) * 40};
-        m.triangles.resize(6'000'000);
-        for (size_t i = 0; i < m.triangles.size(); ++i)
-            m.triangles[i] = static_cast<int>(rng() % m.vertices.size());
-        return m;
-    }();
-    return m;
-}
+using vex::bench::mesh;
 
 std::string path(bool binary) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") +
-           (binary ? "/reader_bench_b.rmq" : "/reader_bench_t.rmq");
+    return vex::bench::outputPath(binary ? "reader_bench_b.rmq" : "reader_bench_t.rmq");
 }
 
 void write(const std::string& file, bool binary) {
-    vex::LightFileFactory target(file);
-    {
-        vex::vexSceneapi_oo out(target);
-        out.api()->set_mode(binary ? 3 : 1);
-        out.api()->begin_geometry("triangle_mesh");
-        out.set_float3_array("vertices", mesh().vertices);
-        out.set_int_array("triangles", mesh().triangles);
-        out.api()->end_geometry();
-    }
-    target.close();
+    vex::bench::writeMesh(file, binary);
 }
 
 // Counts what a consumer of the stream would count, without building the tree.
