@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DesignLoader.hpp"
+#include "Edits.hpp"
 #include "Session.hpp"
 
 namespace {
@@ -22,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kExportControl = "rayMint11ExportCommandOnPanelCPP";
+constexpr const char* kRenderControl = "rayMint11RenderCommandOnQATCPP";
 constexpr const char* kContext = "{\"IsApplicationStartup\":false,\"Debug\":false}";
 
 constexpr int kAddinFailed = 1;
@@ -49,17 +51,28 @@ const char* kUsageText =
     "  --export FILE   click \"Export to RayMint .rmq\" and answer its save dialog with FILE\n"
     "                  (\"-\" for standard output)\n"
     "  --cancel        answer the next save dialog with Cancel\n"
+    "  --render        click \"Render in RayMint 11\" on the quick-access toolbar (repeatable:\n"
+    "                  a later click sends only what changed)\n"
+    "edits of the open design, between clicks:\n"
+    "  --hide-body COMPONENT/BODY        hide every body of that name in that component\n"
+    "  --show-body COMPONENT/BODY        show them again\n"
+    "  --appearance COMPONENT/BODY=APP   give them the appearance with id or name APP\n"
+    "  --move COMPONENT[:N]=DX,DY,DZ     move the N-th occurrence (default 1) of COMPONENT by\n"
+    "                                    the offset in centimetres (occurrences counted once\n"
+    "                                    each, parents in walk order)\n"
+    "  --rename NAME                     rename the document\n"
     "\n"
     "Exit status: 0 when everything went through; 1 when the add-in failed (run returned false,\n"
-    "a message box, an exception out of a handler, a missing button, a bad array hand-back);\n"
+    "a message box, an exception out of a handler, a missing button, a bad array hand-back,\n"
+    "an edit whose target is not in the design);\n"
     "2 for bad arguments, a bad design or an add-in library that cannot be loaded.\n";
 
-// One step of the command line. New actions (render, edits of the design) add a kind here and
-// a case in perform().
+// One step of the command line.
 struct Action {
-    enum class Kind { Export, Cancel };
+    enum class Kind { Export, Cancel, Render, Edit };
     Kind kind;
     std::string argument;
+    host::Edit edit{host::Edit::Kind::Rename, {}, {}};
 };
 
 struct Options {
@@ -74,6 +87,16 @@ struct Options {
 struct UsageError {
     std::string message;
 };
+
+std::optional<host::Edit::Kind> editKind(const std::string& option) {
+    using K = host::Edit::Kind;
+    if (option == "--hide-body") return K::HideBody;
+    if (option == "--show-body") return K::ShowBody;
+    if (option == "--appearance") return K::Appearance;
+    if (option == "--move") return K::Move;
+    if (option == "--rename") return K::Rename;
+    return std::nullopt;
+}
 
 Options parse(int argc, char** argv) {
     Options o;
@@ -104,6 +127,15 @@ Options parse(int argc, char** argv) {
             o.actions.push_back({Action::Kind::Export, value(i)});
         } else if (a == "--cancel") {
             o.actions.push_back({Action::Kind::Cancel, ""});
+        } else if (a == "--render") {
+            o.actions.push_back({Action::Kind::Render, ""});
+        } else if (auto kind = editKind(a)) {
+            std::string argument = value(i);
+            try {
+                o.actions.push_back({Action::Kind::Edit, argument, host::parseEdit(*kind, argument)});
+            } catch (const host::EditError& e) {
+                throw UsageError{a + ": " + e.what()};
+            }
         } else {
             throw UsageError{"unknown argument \"" + a + "\""};
         }
@@ -201,6 +233,25 @@ class Host {
                 session_.answerSaveDialog(a.argument);
                 click(kExportControl, "export");
                 return;
+            case Action::Kind::Render:
+                click(kRenderControl, "render");
+                return;
+            case Action::Kind::Edit:
+                edit(a.edit);
+                return;
+        }
+    }
+
+    void edit(const host::Edit& e) {
+        host::DocumentRef document = session_.document();
+        if (!document) {
+            fail("no design open to edit");
+            return;
+        }
+        try {
+            say(host::applyEdit(*document, e));
+        } catch (const host::EditError& error) {
+            fail(std::string("edit: ") + error.what());
         }
     }
 
