@@ -27,6 +27,8 @@ class FusionSceneExporter {
     void exportFlow(adsk::core::Ptr<adsk::core::Document> document);
     // "Render in RayMint 11": streams the design to a running renderer.
     void renderFlow(adsk::core::Ptr<adsk::core::Document> document);
+    // Writes the viewport's camera as "Active Camera"; nothing for a camera of type 0.
+    void sendActiveCamera();
 
     // Units of the design's default length unit per metre; also stored in unitsPerMetre.
     float designUnitScale(const adsk::core::Ptr<adsk::core::Document>& document);

@@ -9,7 +9,7 @@ add_library(raymint_addin SHARED
   ${CMAKE_CURRENT_LIST_DIR}/RenderFlow.cpp
 )
 target_include_directories(raymint_addin PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(raymint_addin PUBLIC scene sceneapi hostapi)
+target_link_libraries(raymint_addin PUBLIC scene sceneapi livelink hostapi)
 set_target_properties(raymint_addin PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin)
 # The host looks for the icons in ./resources beside the library.

@@ -11,4 +11,7 @@ namespace vex::platform {
 // never has to wait for it. True when the executable was started.
 bool startDetachedProcess(const std::wstring& path);
 
+// The id of the calling process.
+unsigned long currentProcessId();
+
 }  // namespace vex::platform

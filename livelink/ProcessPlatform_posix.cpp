@@ -105,4 +105,8 @@ bool startDetachedProcess(const std::wstring& widePath) {
     return got == 0;
 }
 
+unsigned long currentProcessId() {
+    return static_cast<unsigned long>(getpid());
+}
+
 }  // namespace vex::platform

@@ -1,5 +1,6 @@
-// Platform seam for the log's time text: the only place that knows how the local time
-// of day and a millisecond tick are read. POSIX version in TimePlatform_posix.cpp.
+// Platform seam for time: the only place that knows how the local time of day and a
+// millisecond tick are read, and the only place that sleeps. POSIX version in
+// TimePlatform_posix.cpp.
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,9 @@ bool formatLocalTimeOfDay(char* buffer, size_t size);
 
 // Milliseconds of a clock that never jumps with the wall clock.
 uint64_t tickCountMilliseconds();
+
+// Blocks the calling thread for `ms` milliseconds (nothing when `ms` is not positive),
+// also when signals interrupt the wait.
+void sleepMilliseconds(int ms);
 
 }  // namespace vex::platform

@@ -1,5 +1,8 @@
 #include <time.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sceneapi/TimePlatform.hpp"
 
 namespace vex::platform {
@@ -18,6 +21,11 @@ uint64_t tickCountMilliseconds() {
     if (::clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
     return static_cast<uint64_t>(now.tv_sec) * 1000u +
            static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+void sleepMilliseconds(int ms) {
+    // sleep_for resumes the wait itself when a signal interrupts it.
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace vex::platform
