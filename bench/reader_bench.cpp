@@ -2,6 +2,7 @@
 // triangles, in text and in binary form, through a real file on both sides.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -51,6 +52,37 @@ void BM_Read(benchmark::State& state) {
     }
 }
 
+// The same reading from a string in memory, in the 1 MiB pieces parseStream uses: the parser
+// without the file system.
+void BM_ReadMemory(benchmark::State& state) {
+    const bool binary = state.range(0) != 0;
+    write(path(binary), binary);
+    std::string text;
+    {
+        std::FILE* f = std::fopen(path(binary).c_str(), "rb");
+        if (f == nullptr) {
+            state.SkipWithError("cannot open the scene file");
+            return;
+        }
+        char buf[1 << 16];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+    }
+    const size_t piece = size_t{1} << 20;
+    for (auto _ : state) {
+        Counter c;
+        vex::SceneReader reader(c, "memory");
+        reader.expectInput(text.size());  // as parseStream does for a regular file
+        for (size_t at = 0; at < text.size(); at += piece)
+            reader.feed(text.data() + at, std::min(piece, text.size() - at));
+        reader.finish();
+        if (c.numbers != 9'000'000) state.SkipWithError("wrong count of numbers");
+        benchmark::DoNotOptimize(c.numbers);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
 void BM_ReadTree(benchmark::State& state) {
     const bool binary = state.range(0) != 0;
     write(path(binary), binary);
@@ -63,6 +95,12 @@ void BM_ReadTree(benchmark::State& state) {
 
 BENCHMARK(BM_Write)->ArgName("binary")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_Read)->ArgName("binary")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_ReadMemory)
+    ->ArgName("binary")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
 BENCHMARK(BM_ReadTree)
     ->ArgName("binary")
     ->Arg(0)

@@ -1,5 +1,7 @@
 #include "reader/SceneReader.hpp"
 
+#include "reader/NumberText.hpp"
+
 #include <sys/stat.h>
 #include <algorithm>
 
@@ -193,6 +195,109 @@ Value numberValue(const NumberArray& a, size_t k) {
     return v;
 }
 
+// The numbers of the text array being read, as they arrive: in fixed-size pieces that are reused
+// from array to array, moved into vectors of the exact size when the array ends. Growing the
+// vectors by doubling would write (and fault in) about twice the memory of the result and copy
+// most of it on the way.
+class NumberStage {
+  public:
+    size_t size() const {
+        const size_t bytes = filled_ + static_cast<size_t>(pos_ - start_);
+        return doubles_ ? bytes / sizeof(double) : bytes / sizeof(int32_t);
+    }
+
+    // Int32 while every number is an integer in range, then Float64 for all of them.
+    void push(const numtext::Number& n) {
+        if (!doubles_) {
+            if (n.isInt && n.i >= std::numeric_limits<int32_t>::min() &&
+                n.i <= std::numeric_limits<int32_t>::max()) {
+                put(static_cast<int32_t>(n.i));
+                return;
+            }
+            toDoubles();
+        }
+        put(n.isInt ? static_cast<double>(n.i) : n.d);
+    }
+
+    // Appends the numbers to `a` and leaves the stage empty, its pieces kept for the next array.
+    void moveInto(NumberArray& a) {
+        const size_t n = size();
+        if (doubles_) {
+            if (a.type == NumberArray::Type::Int32) {
+                a.doubles.assign(a.ints.begin(), a.ints.end());
+                a.ints = {};
+                a.type = NumberArray::Type::Float64;
+            }
+            appendTo(a.doubles, n);
+        } else if (a.type == NumberArray::Type::Int32) {
+            appendTo(a.ints, n);
+        } else {
+            std::vector<int32_t> ints;
+            appendTo(ints, n);
+            a.doubles.insert(a.doubles.end(), ints.begin(), ints.end());
+        }
+        clear();
+    }
+
+  private:
+    static constexpr size_t kPiece = size_t{1} << 16;  // bytes; a multiple of both sizes
+    using Piece = std::unique_ptr<double[]>;
+
+    template <class E>
+    void put(E v) {
+        if (pos_ == end_) nextPiece();
+        std::memcpy(pos_, &v, sizeof v);  // the bytes become an E in the piece's storage
+        pos_ += sizeof v;
+    }
+
+    void nextPiece() {
+        if (start_ != nullptr) filled_ += kPiece;
+        if (spare_.empty()) {
+            used_.emplace_back(new double[kPiece / sizeof(double)]);
+        } else {
+            used_.push_back(std::move(spare_.back()));
+            spare_.pop_back();
+        }
+        start_ = pos_ = reinterpret_cast<unsigned char*>(used_.back().get());
+        end_ = start_ + kPiece;
+    }
+
+    template <class E>
+    void appendTo(std::vector<E>& v, size_t n) {
+        v.reserve(v.size() + n);
+        for (const Piece& piece : used_) {
+            const size_t k = std::min(n, kPiece / sizeof(E));
+            const E* first = reinterpret_cast<const E*>(piece.get());
+            v.insert(v.end(), first, first + k);
+            n -= k;
+        }
+    }
+
+    void toDoubles() {
+        std::vector<int32_t> ints;
+        appendTo(ints, size());
+        clear();
+        doubles_ = true;
+        for (const int32_t i : ints) put(static_cast<double>(i));
+    }
+
+    void clear() {
+        for (Piece& piece : used_) spare_.push_back(std::move(piece));
+        used_.clear();
+        start_ = pos_ = end_ = nullptr;
+        filled_ = 0;
+        doubles_ = false;
+    }
+
+    std::vector<Piece> used_;   // in order; the last one is being filled
+    std::vector<Piece> spare_;  // pieces of earlier arrays
+    unsigned char* start_ = nullptr;
+    unsigned char* pos_ = nullptr;
+    unsigned char* end_ = nullptr;
+    size_t filled_ = 0;  // bytes in the full pieces
+    bool doubles_ = false;
+};
+
 struct Bracket {
     enum class Mode : uint8_t { Empty, Numeric, Names, Generic };
     Mode mode = Mode::Empty;
@@ -277,6 +382,23 @@ struct SceneReader::Impl {
 
     // Grammar state.
     std::vector<Frame> frames;
+    // The numbers of at most one bracket live in the stage: the innermost one being read as
+    // numbers. Any other use of a bracket's numbers moves them into its NumberArray first.
+    NumberStage stage;
+    Bracket* stageOwner = nullptr;
+
+    NumberStage& stageOf(Bracket& b) {
+        if (stageOwner != &b) {
+            if (stageOwner != nullptr) drainStage(*stageOwner);
+            stageOwner = &b;
+        }
+        return stage;
+    }
+    void drainStage(Bracket& b) {
+        if (stageOwner != &b) return;
+        stage.moveInto(b.nums);
+        stageOwner = nullptr;
+    }
 
     uint64_t inputLeft = 0;        // bytes the input still holds beyond those fed, when known
     uint64_t inputAfterChunk = 0;  // the same, beyond the piece being read
@@ -521,54 +643,60 @@ struct SceneReader::Impl {
         if (!b.started || b.afterBinary ||
             (b.mode != Bracket::Mode::Numeric && b.mode != Bracket::Mode::Empty))
             return p;
+        NumberStage& numbers = stageOf(b);
+        const char* const first = p;
+        size_t cur = b.cur;
+        uint32_t width = b.nums.width;
+        size_t items = b.items;
+        bool afterComma = b.afterComma;
+        int lines = 0;
         while (p < end) {
             const char c = *p;
             if (c == ' ') {
                 ++p;
                 continue;
             }
-            if (c == '\n') {
+            if (c == ',') {
+                // The general path reports empty elements and sizes elements past 2^32.
+                if (cur == 0 || cur > UINT32_MAX || (width != 0 && cur != width)) break;
+                width = static_cast<uint32_t>(cur);
+                ++items;
+                cur = 0;
+                afterComma = true;
                 ++p;
-                ++line;
                 continue;
             }
-            if (c == ',') {
-                if (b.cur == 0 || (b.nums.width != 0 && b.cur != b.nums.width)) break;
-                if (b.nums.width == 0) b.nums.width = static_cast<uint32_t>(b.cur);
-                ++b.items;
-                b.cur = 0;
-                b.afterComma = true;
+            if (c == '\n') {
                 ++p;
+                ++lines;
                 continue;
             }
             if (kTables.cls[static_cast<unsigned char>(c)] != NumStart) break;
-            const char* q = p + 1;
-            while (q < end && isNumChar(*q)) ++q;
-            if (q == end || q - p > static_cast<ptrdiff_t>(kMaxNumber)) break;
-            int64_t iv = 0;
-            const auto ri = std::from_chars(p, q, iv);
-            if (ri.ec == std::errc() && ri.ptr == q && !(iv == 0 && c == '-') &&
-                b.nums.type == NumberArray::Type::Int32 &&
-                iv >= std::numeric_limits<int32_t>::min() &&
-                iv <= std::numeric_limits<int32_t>::max()) {
-                b.nums.ints.push_back(static_cast<int32_t>(iv));
-            } else {
-                double dv = 0;
-                const auto rd = std::from_chars(p, q, dv);
-                if (rd.ec != std::errc() || rd.ptr != q) break;
-                if (b.nums.type == NumberArray::Type::Int32) {
-                    b.nums.doubles.assign(b.nums.ints.begin(), b.nums.ints.end());
-                    b.nums.ints = {};
-                    b.nums.type = NumberArray::Type::Float64;
-                }
-                b.nums.doubles.push_back(dv);
+            numtext::Number n;
+            const char* q = numtext::parseFast(p, end, n);
+            if (q == nullptr) {
+                q = p + 1;
+                while (q < end && isNumChar(*q)) ++q;
+                if (q == end || q - p > static_cast<ptrdiff_t>(kMaxNumber) ||
+                    numtext::parse(p, q, n) != numtext::Status::Ok)
+                    break;
+            } else if (q == end) {
+                break;
             }
-            b.mode = Bracket::Mode::Numeric;
-            ++b.cur;
-            b.afterComma = false;
+            numbers.push(n);
+            ++cur;
+            afterComma = false;
             p = q;
         }
-        spaceRun = 0;
+        if (p != first) {
+            if (items != 0 || cur != 0) b.mode = Bracket::Mode::Numeric;
+            b.cur = cur;
+            b.nums.width = width;
+            b.items = items;
+            b.afterComma = afterComma;
+            line += lines;
+            spaceRun = 0;
+        }
         return p;
     }
 
@@ -641,21 +769,19 @@ struct SceneReader::Impl {
         if (n > kMaxNumber)
             fail(tokLine, "number longer than " + std::to_string(kMaxNumber) + " characters");
         Tok t{T::Number, tokLine, {}};
-        int64_t iv = 0;
-        const auto ri = std::from_chars(b, e, iv);
+        numtext::Number v;
         // "-0" stays a floating-point number so that its sign survives.
-        if (ri.ec == std::errc() && ri.ptr == e && !(iv == 0 && *b == '-')) {
-            t.isInt = true;
-            t.i = iv;
-        } else {
-            double dv = 0;
-            const auto rd = std::from_chars(b, e, dv);
-            if (rd.ec == std::errc::result_out_of_range && rd.ptr == e)
+        switch (numtext::parse(b, e, v)) {
+            case numtext::Status::Ok:
+                break;
+            case numtext::Status::OutOfRange:
                 fail(tokLine, "number out of range '" + shown({b, n}) + "'");
-            if (rd.ec != std::errc() || rd.ptr != e)
+            case numtext::Status::Malformed:
                 fail(tokLine, "malformed number '" + shown({b, n}) + "'");
-            t.d = dv;
         }
+        t.isInt = v.isInt;
+        t.i = v.i;
+        t.d = v.d;
         token(t);
     }
 
@@ -1179,22 +1305,9 @@ struct SceneReader::Impl {
 
     // ---- brackets ---------------------------------------------------------------------------
 
-    static void pushNumber(NumberArray& a, const Tok& t) {
-        if (a.type == NumberArray::Type::Int32) {
-            if (t.isInt && t.i >= std::numeric_limits<int32_t>::min() &&
-                t.i <= std::numeric_limits<int32_t>::max()) {
-                a.ints.push_back(static_cast<int32_t>(t.i));
-                return;
-            }
-            a.doubles.assign(a.ints.begin(), a.ints.end());
-            a.ints = {};
-            a.type = NumberArray::Type::Float64;
-        }
-        a.doubles.push_back(t.isInt ? static_cast<double>(t.i) : t.d);
-    }
-
-    static void toGeneric(Bracket& b) {
+    void toGeneric(Bracket& b) {
         if (b.mode == Bracket::Mode::Numeric) {
+            drainStage(b);
             size_t k = 0;
             for (size_t item = 0; item < b.items; ++item) {
                 std::vector<Value> values;
@@ -1295,7 +1408,11 @@ struct SceneReader::Impl {
                 b.afterComma = false;
                 if (b.mode == Bracket::Mode::Empty) b.mode = Bracket::Mode::Numeric;
                 if (b.mode == Bracket::Mode::Numeric) {
-                    pushNumber(b.nums, t);
+                    numtext::Number n;
+                    n.isInt = t.isInt;
+                    n.i = t.i;
+                    n.d = t.d;
+                    stageOf(b).push(n);
                     ++b.cur;
                 } else {
                     Value v = scalar(t, false);
@@ -1332,6 +1449,7 @@ struct SceneReader::Impl {
             case T::RBracket: {
                 if (b.afterComma) fail(t.line, "',' before ']'");
                 endItem(b, t.line, true);
+                drainStage(b);  // the bracket ends here, whatever its numbers became
                 Value v;
                 v.listForm = b.list;
                 switch (b.mode) {
