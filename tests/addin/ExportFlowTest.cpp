@@ -1,52 +1,29 @@
 // The export command end to end: fusion-host loads the add-in, clicks the export button,
 // and the scene file is checked byte-exact in parts and through rmq-inspect.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "AddinTestSupport.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-};
-
-Result run(const std::string& command) {
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using addintest::readFile;
+using addintest::Result;
+using addintest::run;
 
 class ExportFlow : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vex-export-XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
     std::string host(const std::string& args) {
         return std::string(FUSION_HOST) + " --addin " + ADDIN_LIBRARY + " --design " +
                VEX_SOURCE_DIR + "/examples/sample-assembly.json " + args;
     }
-    fs::path dir_;
+    addintest::ScratchDir scratch_;
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(ExportFlow, SampleAssemblyIsExportedCompletelyAndEverythingReleased) {
