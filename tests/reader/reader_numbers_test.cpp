@@ -425,7 +425,7 @@ TEST(ReaderNumbers, TextArraysAreInt32UntilANumberIsNot) {
 
     // A long run of integers, then a fraction: all of them become doubles, in order.
     std::string body;
-    const int n = 100000;
+    const int n = 500000;  // 2 MB of int32, then 4 MB of doubles: several large pieces
     for (int k = 0; k < n; ++k) body += std::to_string(k * 7 - 300000) + " ";
     a = array(body + "0.25");
     ASSERT_EQ(a.type, NumberArray::Type::Float64);
@@ -438,8 +438,8 @@ TEST(ReaderNumbers, TextArraysAreInt32UntilANumberIsNot) {
 // each keeps exactly its own numbers, also when a later array is shorter than an earlier one.
 TEST(ReaderNumbers, LargeArraysInRandomPiecesKeepEveryNumber) {
     std::mt19937 rng(17);
-    std::vector<float> f(3 * 12001);  // more than one storage piece of doubles
-    std::vector<int32_t> t(40003), u(9);
+    std::vector<float> f(3 * 12001);       // more than one storage piece of doubles
+    std::vector<int32_t> t(300007), u(9);  // past the small pieces, into large ones
     for (auto& x : f)
         x = static_cast<float>(std::uniform_real_distribution<double>(-200, 200)(rng));
     for (auto& x : t) x = static_cast<int32_t>(rng());

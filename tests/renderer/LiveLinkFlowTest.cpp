@@ -1,0 +1,706 @@
+// The whole live link through real processes on loopback: the installed library, loaded with
+// dlopen as the add-in loads it, drives installed renderers; broken, stalled and hostile
+// peers must leave the host process running and every call bounded.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <regex>
+
+#include "RendererTestSupport.hpp"
+#include "support/WriterHarness.hpp"
+
+namespace vex::test {
+namespace {
+
+using raymint::InstanceRecord;
+
+constexpr char kEmptyScene[] = "<raymint><scene><modelsets/></scene></raymint>";
+
+std::string streamText(VexGroup& root) {
+    MemoryStream memory;
+    {
+        vexScene_api_file writer(memory.stream(), true);
+        writeTransfer(&writer, root);
+    }
+    return memory.text();
+}
+
+std::string instanceXml(const std::vector<InstanceRecord>& records) {
+    std::string xml = "<instances>";
+    for (const InstanceRecord& r : records)
+        xml += "<instance><version_major>" + std::to_string(r.version) +
+               "</version_major><process_id>" + std::to_string(r.processId) +
+               "</process_id><livelink_port>" + std::to_string(r.port) +
+               "</livelink_port></instance>";
+    return xml + "</instances>";
+}
+
+std::string text(const char* s) {
+    return s == nullptr ? "(null)" : s;
+}
+
+std::shared_ptr<VexGroup> cart(bool changed, float wheelMarker = 1) {
+    auto none = std::vector<std::shared_ptr<VexGroup>>{};
+    auto wheel =
+        component("Wheel", changed, {}, changed ? std::vector{body("Tyre", wheelMarker)} : none, 0);
+    auto axle =
+        component("Axle", changed, {wheel}, changed ? std::vector{body("Rod", 2)} : none, -200);
+    return design(
+        "Doc", component("Cart", changed, {axle}, changed ? std::vector{body("Base", 5)} : none));
+}
+
+// A design large enough to fill every socket buffer between the two processes.
+std::shared_ptr<VexGroup> heavy(const std::string& name, size_t triangles) {
+    return design(name, component("Cart", true, {}, {body("Hull", 9, triangles)}));
+}
+
+class LiveLink : public ::testing::Test {
+  protected:
+    ScopedEnv timeout{"RAYMINT_LIVE_TIMEOUT_MS", std::string("5000")};
+};
+
+// ---- instances and scene descriptions -------------------------------------------------------
+
+TEST_F(LiveLink, InstancesListOnlyLiveRenderers) {
+    Installation install;
+    Library lib(install.library());
+    EXPECT_EQ(lib.query->instances(), nullptr);
+
+    const InstanceRecord a = install.start();
+    const InstanceRecord b = install.start();
+    EXPECT_EQ(a.version, 11);
+    EXPECT_NE(a.port, b.port);
+    std::vector<InstanceRecord> both = {a, b};
+    if (b.processId < a.processId) std::swap(both[0], both[1]);
+    EXPECT_EQ(text(lib.query->instances()), instanceXml(both));
+
+    // A killed renderer leaves its record behind; it is not listed.
+    EXPECT_EQ(install.kill(static_cast<pid_t>(b.processId), SIGKILL), 128 + SIGKILL);
+    EXPECT_TRUE(fs::exists(raymint::recordPath(install.records().string(), b.processId)));
+    EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
+    EXPECT_FALSE(lib.query->attach(b.processId));
+
+    // A live process under a record it did not write (a reused pid), and junk.
+    InstanceRecord reused = a;
+    reused.processId = ::getpid();
+    reused.startTime = a.startTime + 12345;
+    writeFile(raymint::recordPath(install.records().string(), ::getpid()),
+              raymint::recordText(reused));
+    writeFile(install.records() / "77.instance", "raymint-instance 1\nversion x\n");
+    writeFile(install.records() / "abc.instance", raymint::recordText(a));
+    writeFile(install.records() / "88.instance", std::string(100000, 'x'));
+    EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
+    EXPECT_FALSE(lib.query->attach(::getpid()));
+
+    EXPECT_TRUE(lib.query->attach(a.processId));
+    EXPECT_EQ(text(lib.query->sceneDescription()), kEmptyScene);
+    lib.query->detach();
+    EXPECT_EQ(lib.query->sceneDescription(), nullptr);
+}
+
+TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
+    Installation install;
+    const InstanceRecord r = install.start();
+    Library lib(install.library());
+    lib.scene->id(1);  // before connecting, as the add-in does
+
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    auto first = cart(true);
+    writeTransfer(lib.scene, *first);
+    ASSERT_TRUE(lib.scene->disconnect());
+    const std::string firstStream = streamText(*first);
+    std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "modelset \"Doc\" bytes " + std::to_string(firstStream.size()) +
+                            " changed 3 kept 0 status ok");
+
+    // The model-set file is exactly the set our own store makes of the same stream.
+    raymint::ModelSetStore store;
+    auto prepared = store.prepare(parseString(firstStream));
+    store.commit(std::move(prepared));
+    std::string expected;
+    {
+        SceneTextWriter writer(expected);
+        raymint::writeModelSet(*store.find("Doc"), writer);
+    }
+    const fs::path file = install.output() / "Doc.rmq";
+    EXPECT_EQ(readFile(file), expected);
+    const std::map<std::string, std::vector<float>> whole = {
+        {"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {1}}};
+    EXPECT_EQ(componentContent(parseFile(file.string())), whole);
+
+    ASSERT_TRUE(lib.query->attach(r.processId));
+    EXPECT_EQ(text(lib.query->sceneDescription()),
+              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/>"
+              "</modelsets></scene></raymint>");
+    lib.query->detach();
+
+    // The next click: only the wheel changed.
+    auto wheel = component("Wheel", true, {}, {body("Tyre", 21)}, 0);
+    auto update = design("Doc", component("Cart", false, {component("Axle", false, {wheel})}));
+    ASSERT_TRUE(lib.scene->connect("127.0.0.1", r.port, 1));
+    writeTransfer(lib.scene, *update);
+    ASSERT_TRUE(lib.scene->disconnect());
+    lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "modelset \"Doc\" bytes " + std::to_string(streamText(*update).size()) +
+                            " changed 1 kept 2 status ok");
+    const std::map<std::string, std::vector<float>> updated = {
+        {"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {21}}};
+    EXPECT_EQ(componentContent(parseFile(file.string())), updated);
+
+    // A second design is shown; the first stays.
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    writeTransfer(lib.scene, *design("R&D \"Cart\"", component("Cart", true)));
+    ASSERT_TRUE(lib.scene->disconnect());
+    ASSERT_TRUE(lib.query->attach(r.processId));
+    EXPECT_EQ(text(lib.query->sceneDescription()),
+              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"inactive\"/>"
+              "<modelset name=\"R&amp;D &quot;Cart&quot;\" modelset=\"active\"/>"
+              "</modelsets></scene></raymint>");
+    lib.query->detach();
+    EXPECT_EQ(
+        readLines(install.transferLog()).at(2).rfind("modelset \"R&D \\\"Cart\\\"\" bytes ", 0),
+        0u);
+
+    // Calls outside a connection do nothing and say so.
+    EXPECT_FALSE(lib.scene->disconnect());
+    EXPECT_FALSE(lib.scene->begin_group("loose", true));
+    EXPECT_NE(lib.scene->captured_text(), nullptr);
+}
+
+TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
+    Installation install;
+    const InstanceRecord r = install.start();
+    {
+        Library lib(install.library());
+        ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+        writeTransfer(lib.scene, *cart(true));
+        ASSERT_TRUE(lib.scene->disconnect());
+    }
+    const fs::path file = install.output() / "Doc.rmq";
+    const std::string before = readFile(file);
+
+    // Text the reader cannot take: the transfer fails, the client is told.
+    {
+        Library lib(install.library());
+        ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+        lib.scene->begin_group("Doc", true);
+        lib.scene->print_formatted("%s\n", "@@@ not a scene");
+        lib.scene->end_group();
+        EXPECT_FALSE(lib.scene->disconnect());
+    }
+    std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex("modelset \"Doc\" bytes [0-9]+ changed 0 kept 0 status failed "
+                             "reason \"<stream>:[0-9]+: .*\"")))
+        << lines[1];
+
+    // The client goes away in the middle of the design.
+    {
+        Library lib(install.library());
+        ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+        lib.scene->begin_group("Doc", true);
+        lib.scene->begin_group("Cart", true);
+        lib.scene->flags(0x8001);
+        auto big = body("Hull", 9, 100000);  // more than the writer buffers
+        ApiTarget target(lib.scene);
+        vexSceneapi_oo writer(target);
+        writer.write(*big);
+    }  // destroyed without disconnect
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (readLines(install.transferLog()).size() < 3 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(std::regex_match(
+        lines[2], std::regex("modelset \"Doc\" bytes [0-9]+ changed 0 kept 0 status failed "
+                             "reason \"the client closed the connection before the end of the "
+                             "stream\"")))
+        << lines[2];
+    EXPECT_EQ(readFile(file), before);
+
+    // Still serving, still showing the old set, still taking transfers.
+    Library lib(install.library());
+    ASSERT_TRUE(lib.query->attach(r.processId));
+    EXPECT_EQ(text(lib.query->sceneDescription()),
+              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/>"
+              "</modelsets></scene></raymint>");
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    writeTransfer(lib.scene, *cart(true, 31));
+    ASSERT_TRUE(lib.scene->disconnect());
+    EXPECT_EQ(componentContent(parseFile(file.string())).at("/Doc/Cart/Axle/Wheel"),
+              std::vector<float>{31});
+}
+
+// ---- broken peers ---------------------------------------------------------------------------
+
+TEST_F(LiveLink, RendererDyingMidStreamLeavesTheHostRunning) {
+    Installation install({"--die-after", "200000"});
+    const InstanceRecord r = install.start();
+    Library lib(install.library());
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    // SIGPIPE keeps its default action here: a send without MSG_NOSIGNAL would end the test.
+    ::signal(SIGPIPE, SIG_DFL);
+    writeTransfer(lib.scene, *heavy("Doc", 400000));
+    EXPECT_FALSE(lib.scene->begin_group("after", true));
+    EXPECT_FALSE(lib.scene->disconnect());
+    EXPECT_EQ(install.wait(static_cast<pid_t>(r.processId)), 3);
+    EXPECT_EQ(lib.query->instances(), nullptr);
+
+    // The same library connects to the next renderer.
+    const InstanceRecord next = install.start({"--die-after", "0"});
+    ASSERT_TRUE(lib.scene->connect("localhost", next.port, 4));
+    writeTransfer(lib.scene, *cart(true));
+    EXPECT_TRUE(lib.scene->disconnect());
+}
+
+TEST_F(LiveLink, StalledRendererTimesOutAndLaterCallsReturnAtOnce) {
+    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
+    Installation install({"--stall-after", "100000"});
+    const InstanceRecord r = install.start();
+    Library lib(install.library());
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    lib.scene->begin_group("Doc", true);
+    // Megabyte arrays until the writer notices; bounded, whatever happens.
+    std::vector<float> values(256 * 1024, 1.0f);
+    const SceneArray array{values.data(), static_cast<uint32_t>(values.size())};
+    int written = 0;
+    while (written < 512 && lib.scene->set_value("v", kFloatArray, &array)) ++written;
+    EXPECT_LT(written, 512);
+    // Once broken, every call gives up at once and says so.
+    for (int i = 0; i < 100; ++i) EXPECT_FALSE(lib.scene->set_value("v", kFloatArray, &array));
+    EXPECT_FALSE(lib.scene->begin_group("more", true));
+    EXPECT_FALSE(lib.scene->disconnect());
+
+    // The renderer still serves others while one connection is stuck.
+    Library other(install.library());
+    ASSERT_TRUE(other.query->attach(r.processId));
+    EXPECT_EQ(text(other.query->sceneDescription()), kEmptyScene);
+    EXPECT_EQ(install.kill(static_cast<pid_t>(r.processId), SIGTERM), 0);
+    const auto lines = readLines(install.transferLog());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(
+        std::regex_match(lines.back(), std::regex("modelset \"Doc\" bytes 100000 changed 0 kept 0 "
+                                                  "status failed reason \".*\"")))
+        << lines.back();
+}
+
+// A listener of the test's own that handles each connection with the next script.
+class FakePeer {
+  public:
+    using Script = std::function<void(int fd)>;
+    explicit FakePeer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listen_, 8) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("fake peer cannot listen");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FakePeer() {
+        stop_ = true;
+        thread_.join();
+        ::close(listen_);
+    }
+    int port() const { return port_; }
+
+    static std::string line(int fd) {
+        std::string text;
+        char c = 0;
+        while (wait(fd) && ::recv(fd, &c, 1, 0) == 1 && c != '\n') text += c;
+        return text;
+    }
+    static void send(int fd, const std::string& bytes) {
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    // Reads until the other side closes (or 10 s pass).
+    static std::string drain(int fd) {
+        std::string all;
+        char buffer[65536];
+        for (;;) {
+            if (!wait(fd)) return all;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) return all;
+            all.append(buffer, static_cast<size_t>(n));
+        }
+    }
+
+  private:
+    static bool wait(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 10000) == 1;
+    }
+    void serve() {
+        for (const Script& script : scripts_) {
+            int fd = -1;
+            while (!stop_ && fd < 0) {
+                pollfd p{listen_, POLLIN, 0};
+                if (::poll(&p, 1, 20) == 1) fd = ::accept(listen_, nullptr, nullptr);
+            }
+            if (fd < 0) return;
+            script(fd);
+            ::close(fd);
+        }
+    }
+    std::vector<Script> scripts_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(LiveLink, ConnectFailsQuicklyWhenNoRendererAnswers) {
+    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
+    Installation install;
+    Library lib(install.library());
+
+    // A port nobody listens on.
+    int closedPort = 0;
+    {
+        FakePeer peer({});
+        closedPort = peer.port();
+    }
+    EXPECT_FALSE(lib.scene->connect("127.0.0.1", closedPort, 1));
+    EXPECT_FALSE(lib.scene->connect("localhost", closedPort, 4));
+    // Nothing to connect to at all, or nothing that may be looked up.
+    EXPECT_FALSE(lib.scene->connect(nullptr, 50000, 1));
+    EXPECT_FALSE(lib.scene->connect("127.0.0.1", 0, 1));
+    EXPECT_FALSE(lib.scene->connect("127.0.0.1", 70000, 1));
+    EXPECT_FALSE(lib.scene->connect("renderer.example.invalid", 50000, 1));
+
+    // Listeners that are not renderers: silent, talking something else, closing at once.
+    FakePeer peer({[](int fd) { FakePeer::drain(fd); },
+                   [](int fd) {
+                       FakePeer::line(fd);
+                       FakePeer::send(fd, "HTTP/1.0 400 Bad Request\r\n\r\n");
+                   },
+                   [](int) {},
+                   [](int fd) {
+                       FakePeer::line(fd);
+                       FakePeer::send(fd, "RAYMINT-LIVE 1 BUSY\n");
+                   }});
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(lib.scene->connect("127.0.0.1", peer.port(), 1)) << i;
+    EXPECT_FALSE(lib.scene->begin_group("Doc", true));
+    EXPECT_FALSE(lib.scene->disconnect());
+}
+
+TEST_F(LiveLink, StreamPeersThatMisbehaveAfterTheGreeting) {
+    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("500"));
+    Installation install;
+    Library lib(install.library());
+    const std::string ready = "RAYMINT-LIVE 1 READY 11 1\n";
+    std::string received;
+    FakePeer peer({// Greets, then hangs up.
+                   [&](int fd) {
+                       FakePeer::line(fd);
+                       FakePeer::send(fd, ready);
+                   },
+                   // Takes everything, then answers nonsense.
+                   [&](int fd) {
+                       FakePeer::line(fd);
+                       FakePeer::send(fd, ready);
+                       FakePeer::drain(fd);
+                       FakePeer::send(fd, "RAYMINT-LIVE 1 DONE maybe\n");
+                   },
+                   // Takes everything, never answers (until the client gives up).
+                   [&](int fd) {
+                       FakePeer::line(fd);
+                       FakePeer::send(fd, ready);
+                       FakePeer::drain(fd);
+                       pollfd p{fd, POLLIN, 0};
+                       ::poll(&p, 1, 5000);
+                   },
+                   // A proper peer.
+                   [&](int fd) {
+                       received = FakePeer::line(fd);
+                       FakePeer::send(fd, ready);
+                       received += "|" + FakePeer::drain(fd);
+                       FakePeer::send(fd, "RAYMINT-LIVE 1 DONE ok\n");
+                   }});
+    lib.scene->id(7);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port(), 1)) << i;
+        writeTransfer(lib.scene, *heavy("Doc", i == 0 ? 100000 : 10));
+        EXPECT_FALSE(lib.scene->disconnect()) << i;
+    }
+    ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port(), 1));
+    lib.scene->print("hello");
+    EXPECT_TRUE(lib.scene->disconnect());
+    // The greeting names the client; the scene travels in frames with an empty one at the end.
+    const std::string hello = "#print \"hello\"\n";
+    EXPECT_EQ(received, "RAYMINT-LIVE 1 STREAM 7|" + bytes({int(hello.size()), 0, 0, 0}) + hello +
+                            bytes({0, 0, 0, 0}));
+}
+
+TEST_F(LiveLink, HostileDescriptionAnswersGiveNoDescription) {
+    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
+    Installation install;
+    Library lib(install.library());
+    auto answer = [](std::string bytes) {
+        return [bytes](int fd) {
+            if (FakePeer::line(fd) != "RAYMINT-LIVE 1 DESCRIBE") return;
+            FakePeer::send(fd, bytes);
+        };
+    };
+    const std::vector<std::string> hostile = {
+        "garbage\n",
+        "RAYMINT-LIVE 1 DESCRIPTION 99999999999999999999\n",
+        "RAYMINT-LIVE 1 DESCRIPTION 17000000\n",
+        "RAYMINT-LIVE 1 DESCRIPTION 100\nshort",
+        std::string("RAYMINT-LIVE 1 DESCRIPTION 5\nab\0cd", 34),
+        "RAYMINT-LIVE 1 DESCRIPTION -5\nabc",
+        "RAYMINT-LIVE 1 DESCRIPTION 0\n",
+        "RAYMINT-LIVE 1 DESCRIPTION 3x\nabc",
+        "RAYMINT-LIVE 1 REFUSED\n",
+        std::string(5000, 'x'),
+        "",
+    };
+    std::vector<FakePeer::Script> scripts;
+    for (const std::string& h : hostile) scripts.push_back(answer(h));
+    scripts.push_back([](int fd) { FakePeer::drain(fd); });  // never answers
+    scripts.push_back(answer("RAYMINT-LIVE 1 DESCRIPTION 11\n<a>&#1;</a>"));
+    FakePeer peer(std::move(scripts));
+
+    // The test process itself poses as the renderer that owns the record.
+    InstanceRecord me;
+    me.version = 12;
+    me.processId = ::getpid();
+    me.port = peer.port();
+    me.startTime = raymint::processStartTime(::getpid()).value();
+    fs::create_directories(install.records());
+    writeFile(raymint::recordPath(install.records().string(), me.processId),
+              raymint::recordText(me));
+    EXPECT_EQ(text(lib.query->instances()), instanceXml({me}));
+    ASSERT_TRUE(lib.query->attach(me.processId));
+    for (size_t i = 0; i <= hostile.size(); ++i)
+        EXPECT_EQ(lib.query->sceneDescription(), nullptr) << i;
+    EXPECT_EQ(text(lib.query->sceneDescription()), "<a>&#1;</a>");
+}
+
+// ---- hostile clients of the renderer --------------------------------------------------------
+
+int rawConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot connect");
+    return fd;
+}
+
+// Sends `request`, half-closes, and returns everything the renderer says until it closes.
+std::string talk(int port, const std::string& request, bool halfClose = true) {
+    const int fd = rawConnect(port);
+    FakePeer::send(fd, request);
+    if (halfClose) ::shutdown(fd, SHUT_WR);
+    const std::string answer = FakePeer::drain(fd);
+    ::close(fd);
+    return answer;
+}
+
+std::string frame(const std::string& payload) {
+    const auto n = static_cast<uint32_t>(payload.size());
+    return bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)}) +
+           payload;
+}
+
+TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
+    Installation install;
+    const InstanceRecord r = install.start({"--max-stream-bytes", "5000", "--client-timeout", "1"});
+    const std::string ready = "RAYMINT-LIVE 1 READY 11 " + std::to_string(r.processId) + "\n";
+    const std::string stream = "RAYMINT-LIVE 1 STREAM 9\n";
+    const std::string end = bytes({0, 0, 0, 0});
+
+    EXPECT_EQ(talk(r.port, "GET / HTTP/1.0\r\n\r\n"), "RAYMINT-LIVE 1 ERROR unknown request\n");
+    EXPECT_EQ(talk(r.port, std::string(3000, 'x')), "RAYMINT-LIVE 1 ERROR request line too long\n");
+    EXPECT_EQ(talk(r.port, stream + bytes({0xff, 0xff, 0xff, 0xff})),
+              ready + "RAYMINT-LIVE 1 DONE failed frame of 4294967295 bytes (at most 16777216)\n");
+    EXPECT_EQ(talk(r.port, stream + frame("version 9\n") + end),
+              ready + "RAYMINT-LIVE 1 DONE failed the stream holds no root group\n");
+    const std::string a = "group \"a\" {\n}\n";
+    EXPECT_EQ(talk(r.port, stream + frame(a) + frame(a) + end),
+              ready + "RAYMINT-LIVE 1 DONE failed the stream holds 2 root groups instead of one\n");
+    const std::string unclosed = "group \"Doc\" {\ngroup \"x\" {\n";
+    EXPECT_EQ(talk(r.port, stream + frame(unclosed) + end),
+              ready +
+                  "RAYMINT-LIVE 1 DONE failed <stream>:3: unexpected end of input: 'group' "
+                  "block opened at line 2 is not closed\n");
+    EXPECT_EQ(talk(r.port, stream + frame("group \"Big\" {\n" + std::string(6000, ' ')) + end),
+              ready + "RAYMINT-LIVE 1 DONE failed stream larger than 5000 bytes\n");
+    // Ends without the end mark: no answer, and nothing taken.
+    const std::string cut = "group \"Cut\" {\n}\n";
+    EXPECT_EQ(talk(r.port, stream + frame(cut)), ready);
+    // Says nothing at all: dropped after the client timeout.
+    EXPECT_EQ(talk(r.port, "", false), "");
+
+    const std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0],
+              "modelset - bytes 0 changed 0 kept 0 status failed reason \"frame of 4294967295 "
+              "bytes (at most 16777216)\"");
+    EXPECT_EQ(lines[1],
+              "modelset - bytes 10 changed 0 kept 0 status failed reason \"the stream holds no "
+              "root group\"");
+    EXPECT_EQ(lines[2], "modelset \"a\" bytes " + std::to_string(2 * a.size()) +
+                            " changed 0 kept 0 status failed reason \"the stream holds 2 root "
+                            "groups instead of one\"");
+    EXPECT_EQ(lines[3], "modelset \"Doc\" bytes " + std::to_string(unclosed.size()) +
+                            " changed 0 kept 0 status failed reason \"<stream>:3: unexpected "
+                            "end of input: 'group' block opened at line 2 is not closed\"");
+    // Where the renderer stops reading depends on how the bytes arrive.
+    EXPECT_TRUE(std::regex_match(lines[4], std::regex("modelset \"Big\" bytes [0-9]+ changed 0 "
+                                                      "kept 0 status failed reason \"stream "
+                                                      "larger than 5000 bytes\"")))
+        << lines[4];
+    EXPECT_EQ(lines[5], "modelset \"Cut\" bytes " + std::to_string(cut.size()) +
+                            " changed 0 kept 0 status failed reason \"the client closed the "
+                            "connection before the end of the stream\"");
+    EXPECT_FALSE(fs::exists(install.output() / "a.rmq"));
+    EXPECT_FALSE(fs::exists(install.output() / "Cut.rmq"));
+
+    // More connections than it serves at once: an extra one is told so. (A renderer that
+    // keeps silent clients long enough for all of them to be open.)
+    const InstanceRecord patient = install.start();
+    std::vector<int> held;
+    std::string answer;
+    while (held.size() < 20 && answer.empty()) {
+        const int fd = rawConnect(patient.port);
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) == 1) {
+            answer = FakePeer::drain(fd);
+            ::close(fd);
+        } else {
+            held.push_back(fd);
+        }
+    }
+    EXPECT_EQ(answer, "RAYMINT-LIVE 1 BUSY\n");
+    EXPECT_LE(held.size(), 16u);
+    for (int fd : held) ::close(fd);
+
+    // And a proper transfer still goes through.
+    const std::string fine = "group \"Fine\" {\n}\n";
+    EXPECT_EQ(talk(r.port, stream + frame(fine) + end), ready + "RAYMINT-LIVE 1 DONE ok bytes " +
+                                                            std::to_string(fine.size()) +
+                                                            " changed 0 kept 0\n");
+    EXPECT_EQ(
+        readLines(install.transferLog()).back(),
+        "modelset \"Fine\" bytes " + std::to_string(fine.size()) + " changed 0 kept 0 status ok");
+    EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
+}
+
+// ---- stopping -------------------------------------------------------------------------------
+
+TEST_F(LiveLink, RenderersStopAndRemoveTheirRecords) {
+    Installation install;
+    const InstanceRecord a = install.start();
+    const std::string recordA = raymint::recordPath(install.records().string(), a.processId);
+    EXPECT_EQ(install.kill(static_cast<pid_t>(a.processId), SIGTERM), 0);
+    EXPECT_FALSE(fs::exists(recordA));
+    const InstanceRecord b = install.start();
+    EXPECT_EQ(install.kill(static_cast<pid_t>(b.processId), SIGINT), 0);
+    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), b.processId)));
+
+    // Idle: ends by itself.
+    const InstanceRecord idle = install.start({"--idle", "1"});
+    EXPECT_EQ(install.wait(static_cast<pid_t>(idle.processId)), 0);
+    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), idle.processId)));
+
+    // --list and --stop act on the renderers of the installation.
+    const InstanceRecord c = install.start();
+    const RunResult list = run(install.binary().string(), {"--list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.output, "pid " + std::to_string(c.processId) + " version 11 port " +
+                               std::to_string(c.port) + "\n");
+    const RunResult stop = run(install.binary().string(), {"--stop"});
+    EXPECT_EQ(stop.status, 0) << stop.output;
+    EXPECT_EQ(stop.output, "stopped pid " + std::to_string(c.processId) + "\n");
+    EXPECT_EQ(install.wait(static_cast<pid_t>(c.processId)), 0);
+    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), c.processId)));
+    const RunResult none = run(install.binary().string(), {"--stop"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.output, "");
+}
+
+TEST_F(LiveLink, RendererRefusesBadSettingsAndBusyPorts) {
+    Installation install;
+    const std::string bin = install.binary().string();
+    const RunResult help = run(bin, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: raymint [OPTION]...\n", 0), 0u);
+
+    const RunResult option = run(bin, {"--ports", "9-1"});
+    EXPECT_EQ(option.status, 2);
+    EXPECT_EQ(option.output,
+              "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= FIRST <= "
+              "LAST <= 65535)\nTry 'raymint --help'.\n");
+    EXPECT_EQ(run(bin, {"--frobnicate"}).output,
+              "raymint: unknown argument \"--frobnicate\"\nTry 'raymint --help'.\n");
+
+    const fs::path config = install.dir() / "bad.conf";
+    writeFile(config, "# comment\nversion = 11\nbogus = 1\n");
+    const RunResult bad = run(bin, {"--config", config.string()});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.output, "raymint: " + config.string() + ":3: unknown setting \"bogus\"\n");
+    const RunResult missing = run(bin, {"--config", (install.dir() / "none.conf").string()});
+    EXPECT_EQ(missing.status, 2);
+
+    // Every port of the range taken: a clear error, no record.
+    const InstanceRecord r = install.start();
+    const std::string only = std::to_string(r.port) + "-" + std::to_string(r.port);
+    const RunResult busy = run(bin, {"--ports", only});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_EQ(busy.output.rfind("raymint: no free port in " + only + " on 127.0.0.1 (port " +
+                                    std::to_string(r.port) + ": Address already in use)",
+                                0),
+              0u)
+        << busy.output;
+    Library lib(install.library());
+    EXPECT_EQ(text(lib.query->instances()), instanceXml({r}));
+}
+
+TEST_F(LiveLink, RefusedDescriptionIsNoDescription) {
+    Installation install({"--refuse-describe"});
+    const InstanceRecord r = install.start();
+    Library lib(install.library());
+    ASSERT_TRUE(lib.query->attach(r.processId));
+    EXPECT_EQ(lib.query->sceneDescription(), nullptr);
+    lib.query->detach();
+    // Streams are still taken.
+    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+    writeTransfer(lib.scene, *cart(true));
+    EXPECT_TRUE(lib.scene->disconnect());
+}
+
+TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
+    const std::string command =
+        std::string("nm -D --defined-only '") + RAYMINT_LIBRARY + "' 2>/dev/null";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    if (::pclose(pipe) != 0) GTEST_SKIP() << "nm is not available";
+    std::vector<std::string> names;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        const size_t space = line.rfind(' ');
+        names.push_back(line.substr(space + 1));
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"raymint_live_initialize"}) << output;
+}
+
+}  // namespace
+}  // namespace vex::test
