@@ -29,6 +29,7 @@ class FusionSceneExporter {
     void renderFlow(adsk::core::Ptr<adsk::core::Document> document);
     // Writes the viewport's camera as "Active Camera"; nothing for a camera of type 0.
     void sendActiveCamera();
+    void showLinkFailure(const std::string& reason);
 
     // Units of the design's default length unit per metre; also stored in unitsPerMetre.
     float designUnitScale(const adsk::core::Ptr<adsk::core::Document>& document);

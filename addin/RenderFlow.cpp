@@ -56,6 +56,12 @@ void FusionSceneExporter::sendActiveCamera() {
     writer->write(*node);
 }
 
+void FusionSceneExporter::showLinkFailure(const std::string& reason) {
+    const std::string text = "Live link failed. Reason: \"" + reason + "\"";
+    if (!userInterface) throw std::exception();
+    userInterface->messageBox(text, "", adsk::core::OKButtonType, adsk::core::NoIconIconType);
+}
+
 void FusionSceneExporter::renderFlow(Ptr<adsk::core::Document> document) {
     if (!document) throw std::exception();
     const std::string modelSetName = stripVersionSuffix(document->name());
@@ -65,9 +71,7 @@ void FusionSceneExporter::renderFlow(Ptr<adsk::core::Document> document) {
     target.setModelSetName(modelSetName);
     target.setAcceptAnyInstance(true);
     if (target.scene_api() == nullptr) {
-        const std::string text = "Live link failed. Reason: \"" + target.errorMessage() + "\"";
-        if (!userInterface) throw std::exception();
-        userInterface->messageBox(text, "", adsk::core::OKButtonType, adsk::core::NoIconIconType);
+        showLinkFailure(target.errorMessage());
         return;
     }
 
@@ -101,4 +105,10 @@ void FusionSceneExporter::renderFlow(Ptr<adsk::core::Document> document) {
     writer->write(*root);
     root.reset();
     target.close();
+    // The walk has recorded this transfer as sent. When the renderer did not take it, the next
+    // click must send everything again, and the user must know this one did not arrive.
+    if (!target.errorMessage().empty()) {
+        previousStates.clear();
+        showLinkFailure(target.errorMessage());
+    }
 }

@@ -1,5 +1,7 @@
 #include "renderer/Installer.hpp"
 
+#include "renderer/PosixFiles.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,17 +233,11 @@ bool writeAtomically(const std::string& path, const std::string& bytes, mode_t m
         error = "cannot create " + temp + ": " + std::strerror(errno);
         return false;
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    if (!writeAll(fd, bytes.data(), bytes.size())) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
     }
     if (::fchmod(fd, mode) != 0 || ::close(fd) != 0) {
         error = "cannot write " + temp + ": " + std::strerror(errno);

@@ -1,5 +1,7 @@
 #include "renderer/InstanceRecords.hpp"
 
+#include "renderer/PosixFiles.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -179,7 +181,7 @@ bool publishRecord(const std::string& folder, const InstanceRecord& record, std:
         error = "cannot create " + temp + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool written = writeAll(fd, text.data(), text.size());
     const int writeErrno = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {

@@ -1,6 +1,7 @@
 #include "renderer/RendererConfig.hpp"
 
 #include <charconv>
+#include <filesystem>
 #include <sstream>
 
 namespace vex::raymint {
@@ -75,9 +76,9 @@ bool applySetting(RendererConfig& c, const std::string& key, const std::string& 
     } else if (key == "stall_after_bytes") {
         if (!parseDecimal(value, 0, UINT64_MAX, n)) return bad("a byte count, 0 for off");
         c.stallAfterBytes = n;
-    } else if (key == "refuse_describe") {
+    } else if (key == "refuse_describe" || key == "keep_streams") {
         if (value != "0" && value != "1") return bad("0 or 1");
-        c.refuseDescribe = value == "1";
+        (key == "keep_streams" ? c.keepStreams : c.refuseDescribe) = value == "1";
     } else {
         error = "unknown setting \"" + key + "\"";
         return false;
@@ -114,6 +115,7 @@ std::string configText(const RendererConfig& c) {
     if (!c.output.empty()) out << "output = " << c.output << "\n";
     out << "client_timeout = " << c.clientTimeoutSeconds << "\n"
         << "max_stream_bytes = " << c.maxStreamBytes << "\n";
+    if (c.keepStreams) out << "keep_streams = 1\n";
     if (c.dieAfterBytes != 0 || c.stallAfterBytes != 0 || c.refuseDescribe) {
         out << "# Diagnostics: a renderer that fails on purpose.\n";
         if (c.dieAfterBytes != 0) out << "die_after_bytes = " << c.dieAfterBytes << "\n";
@@ -121,6 +123,39 @@ std::string configText(const RendererConfig& c) {
         if (c.refuseDescribe) out << "refuse_describe = 1\n";
     }
     return out.str();
+}
+
+std::optional<std::pair<std::string, std::string>> settingOption(int argc, char** argv, int& i,
+                                                                 std::string& error) {
+    static const std::pair<const char*, const char*> kValued[] = {
+        {"--version", "version"},
+        {"--ports", "ports"},
+        {"--idle", "idle"},
+        {"--output", "output"},
+        {"--client-timeout", "client_timeout"},
+        {"--max-stream-bytes", "max_stream_bytes"},
+        {"--die-after", "die_after_bytes"},
+        {"--stall-after", "stall_after_bytes"},
+    };
+    static const std::pair<const char*, const char*> kFlags[] = {
+        {"--refuse-describe", "refuse_describe"},
+        {"--keep-streams", "keep_streams"},
+    };
+    const std::string arg = argv[i];
+    for (const auto& [option, key] : kFlags)
+        if (arg == option) return std::pair<std::string, std::string>(key, "1");
+    for (const auto& [option, key] : kValued) {
+        if (arg != option) continue;
+        if (i + 1 >= argc) {
+            error = arg + " needs a value";
+            return std::nullopt;
+        }
+        std::string value = argv[++i];
+        if (arg == "--output" && !value.empty() && value[0] != '/')
+            value = (std::filesystem::current_path() / value).lexically_normal().string();
+        return std::pair<std::string, std::string>(key, value);
+    }
+    return std::nullopt;
 }
 
 }  // namespace vex::raymint

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace vex::raymint {
 
@@ -19,7 +21,16 @@ struct RendererConfig {
     uint64_t dieAfterBytes = 0;
     uint64_t stallAfterBytes = 0;
     bool refuseDescribe = false;
+    // Keeps every successful transfer's raw stream as OUTPUT/streams/transfer-N.rmq.
+    bool keepStreams = false;
 };
+
+// A command-line option that overrides a setting: "--ports A-B" gives {"ports", "A-B"}, a flag
+// such as "--refuse-describe" gives {"refuse_describe", "1"}; a relative "--output" folder is
+// made absolute. Consumes the option's value. Nullopt when argv[i] is not such an option, or
+// with `error` set when its value is missing.
+std::optional<std::pair<std::string, std::string>> settingOption(int argc, char** argv, int& i,
+                                                                 std::string& error);
 
 // Sets one setting from its text, as the configuration file names it ("ports", "idle", ...).
 // False with `error` set for an unknown key or a bad value.

@@ -19,6 +19,7 @@
 #include "reader/SceneReader.hpp"
 #include "renderer/InstanceRecords.hpp"
 #include "renderer/LiveWire.hpp"
+#include "renderer/PosixFiles.hpp"
 #include "renderer/SceneText.hpp"
 
 namespace vex::raymint {
@@ -98,6 +99,8 @@ struct RendererServer::Connection {
     std::unique_ptr<SceneReader> reader;
     std::optional<std::string> failure;     // the first error; the rest of the stream is skipped
     std::optional<std::string> failedName;  // the root group's name, once the tree is dropped
+    int keptFd = -1;                        // the raw stream, when streams are kept
+    std::string keptTemp;
 };
 
 std::string executablePrefix() {
@@ -114,8 +117,10 @@ RendererServer::RendererServer(RendererConfig config, std::string prefix)
 }
 
 RendererServer::~RendererServer() {
-    for (auto& c : connections_)
+    for (auto& c : connections_) {
         if (c->fd >= 0) ::close(c->fd);
+        stopKeeping(*c, false);
+    }
     if (listenFd_ >= 0) ::close(listenFd_);
     if (published_) removeRecord(records_, ::getpid());
 }
@@ -379,6 +384,7 @@ void RendererServer::hello(Connection& c) {
         c.state = Connection::State::Stream;
         c.tree = std::make_unique<NamingTreeBuilder>();
         c.reader = std::make_unique<SceneReader>(*c.tree, "<stream>");
+        if (config_.keepStreams) startKeeping(c);
         queue(c, protocolLine(std::string(wire::kReady) + " " + std::to_string(config_.version) +
                               " " + std::to_string(::getpid())));
         std::fprintf(stderr, "raymint: connection %llu: scene stream from client %s\n",
@@ -445,6 +451,11 @@ void RendererServer::streamData(Connection& c, const char* data, size_t n) {
                 c.reader.reset();
             }
         }
+        if (c.keptFd >= 0 && !writeAll(c.keptFd, data, take)) {
+            std::fprintf(stderr, "raymint: cannot keep the stream in %s: %s\n",
+                         c.keptTemp.c_str(), std::strerror(errno));
+            stopKeeping(c, false);
+        }
         c.received += take;
         c.frameLeft -= static_cast<uint32_t>(take);
         data += take;
@@ -480,6 +491,7 @@ void RendererServer::endOfStream(Connection& c) {
             const std::string name = transfer.set.name;
             const TransferCounts counts = transfer.counts;
             store_.commit(std::move(transfer));
+            stopKeeping(c, true);
             const std::string line = transferLine(name, c.received, counts);
             appendTransferLog(line);
             if (counts.missing != 0)
@@ -504,6 +516,7 @@ void RendererServer::endOfStream(Connection& c) {
 void RendererServer::failTransfer(Connection& c, const std::string& reason, bool answer) {
     const std::optional<std::string> name = c.tree ? c.tree->rootName : c.failedName;
     appendTransferLog(failedTransferLine(name, c.received, reason));
+    stopKeeping(c, false);
     c.tree.reset();
     c.reader.reset();
     c.state = Connection::State::Answer;
@@ -534,6 +547,34 @@ void RendererServer::writeTo(Connection& c) {
         c.lingerEnd = Clock::now() + kLinger;
         c.stalled = false;
     }
+}
+
+void RendererServer::startKeeping(Connection& c) {
+    const std::string folder = output_ + "/streams";
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "raymint: cannot create %s: %s\n", folder.c_str(),
+                     std::strerror(errno));
+        return;
+    }
+    c.keptTemp = folder + "/.connection-" + std::to_string(c.number) + ".tmp";
+    c.keptFd = ::open(c.keptTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (c.keptFd < 0)
+        std::fprintf(stderr, "raymint: cannot create %s: %s\n", c.keptTemp.c_str(),
+                     std::strerror(errno));
+}
+
+void RendererServer::stopKeeping(Connection& c, bool transferred) {
+    if (c.keptFd < 0) return;
+    const bool closed = ::close(c.keptFd) == 0;
+    c.keptFd = -1;
+    if (transferred && closed) {
+        const std::string final =
+            output_ + "/streams/transfer-" + std::to_string(++keptStreams_) + ".rmq";
+        if (::rename(c.keptTemp.c_str(), final.c_str()) == 0) return;
+        std::fprintf(stderr, "raymint: cannot rename %s: %s\n", c.keptTemp.c_str(),
+                     std::strerror(errno));
+    }
+    ::unlink(c.keptTemp.c_str());
 }
 
 void RendererServer::close(Connection& c) {
@@ -578,7 +619,7 @@ void RendererServer::appendTransferLog(const std::string& line) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     const std::string text = line + "\n";
     // One write per line: concurrent readers never see half a line.
-    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    if (fd < 0 || !writeAll(fd, text.data(), text.size()))
         std::fprintf(stderr, "raymint: cannot append to %s: %s\n", path.c_str(),
                      std::strerror(errno));
     if (fd >= 0) ::close(fd);

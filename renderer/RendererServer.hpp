@@ -44,6 +44,8 @@ class RendererServer {
     void queue(Connection& c, const std::string& text);
     void writeTo(Connection& c);
     void close(Connection& c);
+    void startKeeping(Connection& c);
+    void stopKeeping(Connection& c, bool transferred);
     bool writeModelSetFile(const ModelSet& set, std::string& error);
     void appendTransferLog(const std::string& line);
     int pollTimeout(Clock::time_point now) const;
@@ -59,6 +61,7 @@ class RendererServer {
     std::vector<std::unique_ptr<Connection>> connections_;
     Clock::time_point lastActivity_;
     uint64_t nextConnection_ = 1;
+    uint64_t keptStreams_ = 0;
     ModelSetStore store_;
 };
 

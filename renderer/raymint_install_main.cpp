@@ -2,7 +2,6 @@
 // records the installation in a hive file, as the add-in expects to find it.
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 
 #include "renderer/Installer.hpp"
@@ -28,12 +27,14 @@ constexpr char kUsage[] =
     "  --output DIR           folder of model-set files and transfers.log\n"
     "                         (default DIR/var/output)\n"
     "  --client-timeout S     the renderer drops a silent connection after S seconds\n"
+    "  --max-stream-bytes N   the renderer refuses larger scene streams\n"
     "  --help                 show this text\n"
     "\n"
     "Diagnostics, written into the renderer's settings:\n"
     "  --die-after BYTES      the renderer exits abruptly after BYTES scene bytes\n"
     "  --stall-after BYTES    the renderer stops reading after BYTES scene bytes\n"
-    "  --refuse-describe      the renderer refuses scene description requests\n";
+    "  --refuse-describe      the renderer refuses scene description requests\n"
+    "  --keep-streams         the renderer keeps each stream it receives (OUTPUT/streams)\n";
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "raymint-install: %s\nTry 'raymint-install --help'.\n", message.c_str());
@@ -55,15 +56,6 @@ std::string builtFile(const char* builtPath, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::map<std::string, std::string> settings = {
-        {"--version", "version"},
-        {"--ports", "ports"},
-        {"--idle", "idle"},
-        {"--output", "output"},
-        {"--client-timeout", "client_timeout"},
-        {"--die-after", "die_after_bytes"},
-        {"--stall-after", "stall_after_bytes"},
-    };
     InstallOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -75,25 +67,17 @@ int main(int argc, char** argv) {
             options.localMachine = true;
             continue;
         }
-        if (arg == "--refuse-describe") {
-            options.config.refuseDescribe = true;
+        std::string error;
+        if (auto setting = settingOption(argc, argv, i, error)) {
+            if (!applySetting(options.config, setting->first, setting->second, error))
+                return usageError(arg + ": " + error);
             continue;
         }
-        const bool known = arg == "--prefix" || arg == "--hive" || settings.count(arg) != 0;
-        if (!known) return usageError("unknown argument \"" + arg + "\"");
+        if (!error.empty()) return usageError(error);
+        if (arg != "--prefix" && arg != "--hive")
+            return usageError("unknown argument \"" + arg + "\"");
         if (i + 1 >= argc) return usageError(arg + " needs a value");
-        std::string value = argv[++i];
-        if (arg == "--prefix") {
-            options.prefix = value;
-        } else if (arg == "--hive") {
-            options.hive = value;
-        } else {
-            if (arg == "--output" && !value.empty() && value[0] != '/')
-                value = (fs::current_path() / value).lexically_normal().string();
-            std::string error;
-            if (!applySetting(options.config, settings.at(arg), value, error))
-                return usageError(arg + ": " + error);
-        }
+        (arg == "--prefix" ? options.prefix : options.hive) = argv[++i];
     }
     if (options.prefix.empty()) return usageError("--prefix DIR is required");
     if (options.hive.empty()) return usageError("--hive FILE is required");

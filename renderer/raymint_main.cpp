@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +44,7 @@ constexpr char kUsage[] =
     "  --die-after BYTES      exit abruptly once a stream has brought BYTES scene bytes\n"
     "  --stall-after BYTES    stop reading a stream after BYTES scene bytes\n"
     "  --refuse-describe      answer scene description requests with a refusal\n"
+    "  --keep-streams         keep each received stream as OUTPUT/streams/transfer-N.rmq\n"
     "\n"
     "Options override the settings file. SIGTERM or SIGINT stops the renderer cleanly.\n";
 
@@ -95,17 +95,6 @@ int stopInstances(const std::string& prefix, uint64_t waitSeconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Options that take a value, by the settings key they override.
-    const std::map<std::string, std::string> settings = {
-        {"--version", "version"},
-        {"--ports", "ports"},
-        {"--idle", "idle"},
-        {"--output", "output"},
-        {"--client-timeout", "client_timeout"},
-        {"--max-stream-bytes", "max_stream_bytes"},
-        {"--die-after", "die_after_bytes"},
-        {"--stall-after", "stall_after_bytes"},
-    };
     std::string prefix;
     std::string configPath;
     bool list = false;
@@ -127,10 +116,11 @@ int main(int argc, char** argv) {
             list = true;
         } else if (arg == "--stop") {
             stop = true;
-        } else if (arg == "--refuse-describe") {
-            overrides.emplace_back("refuse_describe", "1");
-        } else if (arg == "--prefix" || arg == "--config" || arg == "--wait" ||
-                   settings.count(arg) != 0) {
+        } else if (auto setting = settingOption(argc, argv, i, v)) {
+            overrides.push_back(std::move(*setting));
+        } else if (!v.empty()) {
+            return usageError(v);
+        } else if (arg == "--prefix" || arg == "--config" || arg == "--wait") {
             if (!value(v)) return usageError(arg + " needs a value");
             if (arg == "--prefix") {
                 prefix = v;
@@ -139,10 +129,6 @@ int main(int argc, char** argv) {
             } else if (arg == "--wait") {
                 if (!parseDecimal(v, 0, 3600, waitSeconds))
                     return usageError("bad value \"" + v + "\" for --wait (seconds up to 3600)");
-            } else {
-                if (arg == "--output" && !v.empty() && v[0] != '/')
-                    v = (fs::current_path() / v).lexically_normal().string();
-                overrides.emplace_back(settings.at(arg), v);
             }
         } else {
             return usageError("unknown argument \"" + arg + "\"");

@@ -1,5 +1,6 @@
 // The real chain: fusion-host loads the add-in, which finds the installed renderer in the hive
-// file, starts it, streams the sample design, and on the next click only what changed.
+// file, starts it through the launch path, streams the sample design, and on the next click
+// only what changed. The renderer keeps every stream it took, so the tests read what was sent.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -9,38 +10,130 @@
 namespace vex::test {
 namespace {
 
+const std::string kSample = std::string(VEX_SOURCE_DIR) + "/examples/sample-assembly.json";
+
+// A "load" option of a stream as 0 or 1; -1 when the stream has none.
+int loadOption(const Document& stream, const std::string& name) {
+    for (const Node& n : stream.root.children) {
+        if (!n.isBlock() || n.block().keyword != "load") continue;
+        for (const Node& o : n.block().children)
+            if (!o.isBlock() && o.statement().name == name && !o.statement().values.empty())
+                return static_cast<int>(o.statement().values[0].i);
+    }
+    return -1;
+}
+
+// The number of body groups the component groups carry, by their path of names (placements of
+// one component share a path).
+void bodyGroups(const Block& block, const std::string& path, std::map<std::string, int>& out) {
+    for (const Node& n : block.children) {
+        if (!n.isBlock() || n.block().keyword != "group") continue;
+        const Block& g = n.block();
+        if (raymint::isBodyGroup(g)) {
+            ++out[path];
+        } else {
+            bodyGroups(g, path + "/" + g.name(), out);
+        }
+    }
+}
+
+std::map<std::string, int> bodyGroups(const Document& stream) {
+    std::map<std::string, int> out;
+    bodyGroups(stream.root, "", out);
+    return out;
+}
+
 class AddinFlow : public ::testing::Test {
   protected:
+    explicit AddinFlow(std::vector<std::string> options = {"--idle", "60", "--keep-streams"})
+        : install(options) {}
     ~AddinFlow() override {
         // The add-in starts the renderer detached: whatever is left of it is stopped here.
         for (const auto& r : raymint::liveInstances(install.records().string()))
             ::kill(static_cast<pid_t>(r.processId), SIGKILL);
     }
-    Installation install{{"--idle", "60"}};
+
+    RunResult host(std::vector<std::string> actions) {
+        std::vector<std::string> args = {"--addin", RAYMINT_ADDIN, "--design", kSample};
+        args.insert(args.end(), actions.begin(), actions.end());
+        return run(FUSION_HOST, args);
+    }
+
+    Document stream(int n) {
+        return parseFile((install.output() / "streams" / ("transfer-" + std::to_string(n) +
+                                                          ".rmq"))
+                             .string());
+    }
+
+    // Stops the renderers the add-in started, as a user would; each must have been running.
+    void stopRenderers(size_t expected) {
+        const auto running = raymint::liveInstances(install.records().string());
+        ASSERT_EQ(running.size(), expected);
+        const RunResult stop = run(install.binary().string(), {"--stop"});
+        EXPECT_EQ(stop.status, 0) << stop.output;
+        std::string said;
+        for (const auto& r : running) said += "stopped pid " + std::to_string(r.processId) + "\n";
+        EXPECT_EQ(stop.output, said);
+        EXPECT_TRUE(raymint::liveInstances(install.records().string()).empty());
+    }
+
+    Installation install;
     ScopedEnv user{"VEX_REGISTRY_HKCU", install.hive().string()};
     ScopedEnv machine{"VEX_REGISTRY_HKLM", std::string()};
 };
 
-TEST_F(AddinFlow, ClicksStartTheRendererAndUpdateItsModelSet) {
-    const RunResult host =
-        run(FUSION_HOST, {"--addin", RAYMINT_ADDIN, "--design",
-                          std::string(VEX_SOURCE_DIR) + "/examples/sample-assembly.json",
-                          "--render", "--move", "Axle=10,0,0", "--render"});
-    ASSERT_EQ(host.status, 0) << host.output;
+TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
+    const RunResult r = host({"--render", "--appearance", "Wheel/Tyre=paint-red", "--render"});
+    ASSERT_EQ(r.status, 0) << r.output;
 
-    const auto running = raymint::liveInstances(install.records().string());
-    ASSERT_EQ(running.size(), 1u);
+    // One renderer took both clicks: the second found it through the model set.
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 2u);
-    // All eight components the first time; the move changes placements only.
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
-        << lines[0];
+    std::smatch first;
+    std::smatch second;
+    const std::regex line("modelset \"Sample Cart\" bytes ([0-9]+) changed ([0-9]+) kept ([0-9]+) "
+                          "status ok");
+    ASSERT_TRUE(std::regex_match(lines[0], first, line)) << lines[0];
+    ASSERT_TRUE(std::regex_match(lines[1], second, line)) << lines[1];
+    EXPECT_EQ(first[2], "8");
+    EXPECT_EQ(first[3], "0");
+    // The four placed wheels changed; the cart, both axles and the handle kept their content.
+    EXPECT_EQ(second[2], "4");
+    EXPECT_EQ(second[3], "4");
+    EXPECT_LT(std::stoull(second[1]), std::stoull(first[1]));
+
+    const Document one = stream(1);
+    const Document two = stream(2);
+    for (const char* option : {"import_adjust_camera", "import_adjust_environment"}) {
+        EXPECT_EQ(loadOption(one, option), 1) << option;
+        EXPECT_EQ(loadOption(two, option), 0) << option;
+    }
+    EXPECT_EQ(loadOption(two, "import_center_geometry"), 0);
+    const std::map<std::string, int> all = {{"/Sample Cart/Sample Cart", 2},
+                                            {"/Sample Cart/Sample Cart/Axle", 2},
+                                            {"/Sample Cart/Sample Cart/Axle/Wheel", 4},
+                                            {"/Sample Cart/Sample Cart/Handle", 1}};
+    EXPECT_EQ(bodyGroups(one), all);
+    const std::map<std::string, int> wheels = {{"/Sample Cart/Sample Cart/Axle/Wheel", 4}};
+    EXPECT_EQ(bodyGroups(two), wheels);
+
+    // The renderer's model set still holds every body, the wheels with their new content.
+    const auto content = componentContent(parseFile((install.output() / "Sample Cart.rmq").string()));
+    EXPECT_FALSE(content.at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
+    EXPECT_FALSE(content.at("/Sample Cart/Sample Cart/Handle").empty());
+    stopRenderers(1);
+}
+
+TEST_F(AddinFlow, MovedOccurrenceSendsPlacementsOnlyUnderTheKeptMeshes) {
+    const RunResult r = host({"--render", "--move", "Axle=10,0,0", "--render"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(
         lines[1], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 0 kept 8 status ok")))
         << lines[1];
+    EXPECT_TRUE(bodyGroups(stream(2)).empty());
 
-    // The kept meshes sit under the moved placement.
     const Document set = parseFile((install.output() / "Sample Cart.rmq").string());
     const Block* top = childGroup(set.root, "Sample Cart");
     ASSERT_NE(top, nullptr);
@@ -53,13 +146,78 @@ TEST_F(AddinFlow, ClicksStartTheRendererAndUpdateItsModelSet) {
         if (!n.isBlock() && n.statement().name == "transform")
             moved = n.statement().values.at(12).number() == -100;
     EXPECT_TRUE(moved);
-    const auto content = componentContent(set);
-    EXPECT_FALSE(content.at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
+    EXPECT_FALSE(componentContent(set).at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
+    stopRenderers(1);
+}
 
-    const RunResult stop = run(install.binary().string(), {"--stop"});
-    EXPECT_EQ(stop.status, 0) << stop.output;
-    EXPECT_EQ(stop.output, "stopped pid " + std::to_string(running[0].processId) + "\n");
+TEST_F(AddinFlow, RenamedDocumentIsSentWholeAsANewModelSet) {
+    const RunResult r = host({"--render", "--rename", "Other Cart v3", "--render"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex("modelset \"Other Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+        << lines[1];
+    const Document two = stream(2);
+    EXPECT_EQ(loadOption(two, "import_adjust_camera"), 1);
+    EXPECT_EQ(loadOption(two, "import_adjust_environment"), 1);
+    // Every body again, under the new name; the root component keeps its own.
+    std::map<std::string, int> all;
+    for (const auto& [path, count] : bodyGroups(stream(1)))
+        all["/Other Cart" + path.substr(std::string("/Sample Cart").size())] = count;
+    EXPECT_EQ(all.size(), 4u);
+    EXPECT_EQ(bodyGroups(two), all);
+    EXPECT_TRUE(fs::exists(install.output() / "Sample Cart.rmq"));
+    EXPECT_TRUE(fs::exists(install.output() / "Other Cart.rmq"));
+    stopRenderers(1);
+}
+
+class AddinFlowOutsideVersions : public AddinFlow {
+  protected:
+    AddinFlowOutsideVersions() : AddinFlow({"--version", "13"}) {}
+};
+
+TEST_F(AddinFlowOutsideVersions, InstallationOfAnotherVersionIsNotUsed) {
+    const RunResult r = host({"--render"});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("fusion-host: message box: : Live link failed. Reason: \"Failed to "
+                            "connect. Could not get a scene api. Please check your RayMint "
+                            "installation.\n\"\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(fs::exists(install.transferLog()));
+    stopRenderers(0);
+}
+
+class AddinFlowDyingRenderer : public AddinFlow {
+  protected:
+    AddinFlowDyingRenderer() : AddinFlow({"--idle", "60", "--die-after", "2000"}) {}
+};
+
+TEST_F(AddinFlowDyingRenderer, RendererKilledMidStreamIsReportedAndTheNextClickSendsAll) {
+    const RunResult r = host({"--render"});
+    // The host lives on and tells the user; the renderer is gone and took nothing.
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("fusion-host: message box: : Live link failed. Reason: \"Disconnect "
+                            "failed. The renderer may not have received everything.\"\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(fs::exists(install.transferLog()));
     EXPECT_TRUE(raymint::liveInstances(install.records().string()).empty());
+
+    // Healed renderer settings: the next session starts a new renderer and sends everything.
+    const fs::path config = install.prefix() / "etc" / "raymint.conf";
+    std::string settings = readFile(config);
+    settings = std::regex_replace(settings, std::regex("die_after_bytes = [0-9]+\n"), "");
+    writeFile(config, settings);
+    const RunResult again = host({"--render"});
+    ASSERT_EQ(again.status, 0) << again.output;
+    const std::vector<std::string> lines = readLines(install.transferLog());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+        << lines[0];
+    stopRenderers(1);
 }
 
 }  // namespace

@@ -217,7 +217,7 @@ TEST_F(InstallerProgram, KnobsAndMachineHiveGoWhereTheyBelong) {
     const RunResult r =
         run(RAYMINT_INSTALL_EXE, {"--prefix", prefix.string(), "--hive", hive.string(), "--hklm",
                                   "--die-after", "100", "--stall-after", "200", "--refuse-describe",
-                                  "--output", (dir / "out").string(), "--client-timeout", "3"});
+                                  "--keep-streams", "--max-stream-bytes", "9", "--output", (dir / "out").string(), "--client-timeout", "3"});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(readFile(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvan\\RayMint 11]"),
               std::string::npos);
@@ -225,7 +225,7 @@ TEST_F(InstallerProgram, KnobsAndMachineHiveGoWhereTheyBelong) {
               "# RayMint stand-in renderer settings, written by raymint-install.\n"
               "version = 11\nports = 50000-50010\nidle = 0\noutput = " +
                   (dir / "out").string() +
-                  "\nclient_timeout = 3\nmax_stream_bytes = 4294967296\n"
+                  "\nclient_timeout = 3\nmax_stream_bytes = 9\nkeep_streams = 1\n"
                   "# Diagnostics: a renderer that fails on purpose.\n"
                   "die_after_bytes = 100\nstall_after_bytes = 200\nrefuse_describe = 1\n");
     EXPECT_TRUE(fs::is_directory(dir / "out"));

@@ -18,7 +18,7 @@ TEST(RendererSettings, FileSetsEveryKey) {
     ASSERT_TRUE(raymint::parseConfigText(
         "# comment\n\n  version = 12  \r\nports=41000-41002\nidle = 5\noutput = /srv/out\n"
         "client_timeout = 4\nmax_stream_bytes = 1000\ndie_after_bytes = 7\n"
-        "stall_after_bytes = 8\nrefuse_describe = 1\n",
+        "stall_after_bytes = 8\nrefuse_describe = 1\nkeep_streams = 1\n",
         "f", c, error))
         << error;
     EXPECT_EQ(c.version, 12);
@@ -31,6 +31,7 @@ TEST(RendererSettings, FileSetsEveryKey) {
     EXPECT_EQ(c.dieAfterBytes, 7u);
     EXPECT_EQ(c.stallAfterBytes, 8u);
     EXPECT_TRUE(c.refuseDescribe);
+    EXPECT_TRUE(c.keepStreams);
 
     // What the installer writes reads back as the same settings.
     RendererConfig again;
