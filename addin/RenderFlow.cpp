@@ -26,8 +26,7 @@ const Ptr<T>& required(const Ptr<T>& object) {
 // The host's up-axis setting, as the host numbers it.
 int upAxisNumber(const Ptr<adsk::core::Application>& application) {
     const Ptr<adsk::core::Preferences> preferences = required(application)->preferences();
-    const Ptr<adsk::core::GeneralPreferences> general =
-        required(preferences)->generalPreferences();
+    const Ptr<adsk::core::GeneralPreferences> general = required(preferences)->generalPreferences();
     return static_cast<int>(required(general)->defaultModelingOrientation());
 }
 

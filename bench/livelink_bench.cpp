@@ -70,8 +70,8 @@ class Renderer {
         dir_ = pattern;
         const std::string hive = dir_ + "/HKEY_CURRENT_USER.reg";
         int status = 0;
-        ::waitpid(spawnQuiet(RAYMINT_INSTALL_EXE, {"--prefix", prefix(), "--hive", hive,
-                                                   "--ports", "46100-46131"}),
+        ::waitpid(spawnQuiet(RAYMINT_INSTALL_EXE,
+                             {"--prefix", prefix(), "--hive", hive, "--ports", "46100-46131"}),
                   &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             throw std::runtime_error("raymint-install failed");

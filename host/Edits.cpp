@@ -115,7 +115,8 @@ std::string applyEdit(DocumentModel& document, const Edit& edit) {
                     appearance = a;
                     break;
                 }
-            if (!appearance) throw EditError("no appearance " + quoted(edit.value) + " in the design");
+            if (!appearance)
+                throw EditError("no appearance " + quoted(edit.value) + " in the design");
             for (BodyModel* b : bodies(document, edit.target)) b->appearance = appearance;
             return "gave body " + quoted(edit.target) + " the appearance " + quoted(appearance->id);
         }
@@ -129,8 +130,7 @@ std::string applyEdit(DocumentModel& document, const Edit& edit) {
             long wanted = 1;
             if (const auto colon = component.rfind(':'); colon != std::string::npos) {
                 const std::string index = component.substr(colon + 1);
-                auto [ptr, ec] =
-                    std::from_chars(index.data(), index.data() + index.size(), wanted);
+                auto [ptr, ec] = std::from_chars(index.data(), index.data() + index.size(), wanted);
                 if (ec != std::errc() || ptr != index.data() + index.size() || wanted < 1)
                     throw EditError("bad occurrence number in " + quoted(edit.target));
                 component.resize(colon);
@@ -141,8 +141,7 @@ std::string applyEdit(DocumentModel& document, const Edit& edit) {
             OccurrenceModel* found = nullptr;
             eachComponent(document, [&](ComponentModel& parent) {
                 for (auto& o : parent.occurrences)
-                    if (!found && o.component && o.component->name == component &&
-                        ++seen == wanted)
+                    if (!found && o.component && o.component->name == component && ++seen == wanted)
                         found = &o;
             });
             if (!found)

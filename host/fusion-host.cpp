@@ -132,7 +132,8 @@ Options parse(int argc, char** argv) {
         } else if (auto kind = editKind(a)) {
             std::string argument = value(i);
             try {
-                o.actions.push_back({Action::Kind::Edit, argument, host::parseEdit(*kind, argument)});
+                o.actions.push_back(
+                    {Action::Kind::Edit, argument, host::parseEdit(*kind, argument)});
             } catch (const host::EditError& e) {
                 throw UsageError{a + ": " + e.what()};
             }

@@ -452,8 +452,8 @@ void RendererServer::streamData(Connection& c, const char* data, size_t n) {
             }
         }
         if (c.keptFd >= 0 && !writeAll(c.keptFd, data, take)) {
-            std::fprintf(stderr, "raymint: cannot keep the stream in %s: %s\n",
-                         c.keptTemp.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "raymint: cannot keep the stream in %s: %s\n", c.keptTemp.c_str(),
+                         std::strerror(errno));
             stopKeeping(c, false);
         }
         c.received += take;

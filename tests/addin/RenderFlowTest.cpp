@@ -12,10 +12,13 @@ using addintest::ScratchDir;
 TEST(RenderFlow, WithoutInstallationTheMessageBoxTellsWhyAndNothingStaysHeld) {
     ScratchDir dir;
     // Empty hives: no installation anywhere, whatever the machine holds.
-    const std::string env = "cd " + dir.path().string() + " && VEX_REGISTRY_HKCU= VEX_REGISTRY_HKLM= ";
-    const auto r = run(env + FUSION_HOST " --design " VEX_SOURCE_DIR
-                             "/examples/sample-assembly.json --render --render --audit"
-                             " --export " + (dir / "after.rmq").string());
+    const std::string env =
+        "cd " + dir.path().string() + " && VEX_REGISTRY_HKCU= VEX_REGISTRY_HKLM= ";
+    const auto r = run(env +
+                       FUSION_HOST " --design " VEX_SOURCE_DIR
+                                   "/examples/sample-assembly.json --render --render --audit"
+                                   " --export " +
+                       (dir / "after.rmq").string());
     EXPECT_EQ(r.status, 1) << r.out;
     const std::string box =
         "fusion-host: message box: : Live link failed. Reason: \"Failed to connect. Could not get "

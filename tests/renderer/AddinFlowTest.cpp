@@ -60,9 +60,8 @@ class AddinFlow : public ::testing::Test {
     }
 
     Document stream(int n) {
-        return parseFile((install.output() / "streams" / ("transfer-" + std::to_string(n) +
-                                                          ".rmq"))
-                             .string());
+        return parseFile(
+            (install.output() / "streams" / ("transfer-" + std::to_string(n) + ".rmq")).string());
     }
 
     // Stops the renderers the add-in started, as a user would; each must have been running.
@@ -91,8 +90,9 @@ TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
     ASSERT_EQ(lines.size(), 2u);
     std::smatch first;
     std::smatch second;
-    const std::regex line("modelset \"Sample Cart\" bytes ([0-9]+) changed ([0-9]+) kept ([0-9]+) "
-                          "status ok");
+    const std::regex line(
+        "modelset \"Sample Cart\" bytes ([0-9]+) changed ([0-9]+) kept ([0-9]+) "
+        "status ok");
     ASSERT_TRUE(std::regex_match(lines[0], first, line)) << lines[0];
     ASSERT_TRUE(std::regex_match(lines[1], second, line)) << lines[1];
     EXPECT_EQ(first[2], "8");
@@ -118,7 +118,8 @@ TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
     EXPECT_EQ(bodyGroups(two), wheels);
 
     // The renderer's model set still holds every body, the wheels with their new content.
-    const auto content = componentContent(parseFile((install.output() / "Sample Cart.rmq").string()));
+    const auto content =
+        componentContent(parseFile((install.output() / "Sample Cart.rmq").string()));
     EXPECT_FALSE(content.at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
     EXPECT_FALSE(content.at("/Sample Cart/Sample Cart/Handle").empty());
     stopRenderers(1);

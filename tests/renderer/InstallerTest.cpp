@@ -215,9 +215,10 @@ TEST_F(InstallerProgram, InstallsFilesAndTheAddInFindsThem) {
 
 TEST_F(InstallerProgram, KnobsAndMachineHiveGoWhereTheyBelong) {
     const RunResult r =
-        run(RAYMINT_INSTALL_EXE, {"--prefix", prefix.string(), "--hive", hive.string(), "--hklm",
-                                  "--die-after", "100", "--stall-after", "200", "--refuse-describe",
-                                  "--keep-streams", "--max-stream-bytes", "9", "--output", (dir / "out").string(), "--client-timeout", "3"});
+        run(RAYMINT_INSTALL_EXE,
+            {"--prefix", prefix.string(), "--hive", hive.string(), "--hklm", "--die-after", "100",
+             "--stall-after", "200", "--refuse-describe", "--keep-streams", "--max-stream-bytes",
+             "9", "--output", (dir / "out").string(), "--client-timeout", "3"});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(readFile(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvan\\RayMint 11]"),
               std::string::npos);
