@@ -221,42 +221,19 @@ bool readFile(const std::string& path, std::string& out, size_t limit, std::stri
 }
 
 // Writes through a temporary file beside `path` and a rename: no reader sees half a file.
-bool writeAtomically(const std::string& path, const std::string& bytes, mode_t mode,
-                     std::string& error) {
+bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode,
+                 std::string& error) {
     const fs::path target(path);
-    std::string name = ".";
-    name += target.filename().string();
-    name += ".tmp";
-    const std::string temp = (target.parent_path() / name).string();
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!writeAll(fd, bytes.data(), bytes.size())) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::fchmod(fd, mode) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    const std::string temp =
+        (target.parent_path() / ("." + target.filename().string() + ".tmp")).string();
+    return writeAtomically(path, temp, bytes, mode, error);
 }
 
 bool copyFile(const std::string& from, const std::string& to, std::string& error) {
     std::string bytes;
     // The files are a few megabytes; sanitizer builds a few tens.
     if (!readFile(from, bytes, size_t{1} << 30, error)) return false;
-    return writeAtomically(to, bytes, 0755, error);
+    return replaceFile(to, bytes, 0755, error);
 }
 
 bool makeFolder(const std::string& path, std::string& error) {
@@ -436,8 +413,8 @@ bool install(const InstallOptions& options, std::string& summary, std::string& e
     }
     if (!copyFile(options.rendererSource, record.binName, error) ||
         !copyFile(options.librarySource, record.binFolder + "/" + kLibraryName, error) ||
-        !writeAtomically(prefix + "/etc/raymint.conf", configText(options.config), 0644, error) ||
-        !writeAtomically(hive, merged, 0644, error)) {
+        !replaceFile(prefix + "/etc/raymint.conf", configText(options.config), 0644, error) ||
+        !replaceFile(hive, merged, 0644, error)) {
         return false;
     }
     summary = "installed RayMint " + std::to_string(record.version) + " in " + prefix + " (ports " +

@@ -175,26 +175,7 @@ std::vector<InstanceRecord> liveInstances(const std::string& folder, bool remove
 bool publishRecord(const std::string& folder, const InstanceRecord& record, std::string& error) {
     const std::string final = recordPath(folder, record.processId);
     const std::string temp = folder + "/." + std::to_string(record.processId) + ".tmp";
-    const std::string text = recordText(record);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = writeAll(fd, text.data(), text.size());
-    const int writeErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        error = "cannot write " + temp + ": " + std::strerror(written ? errno : writeErrno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), final.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + final + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return writeAtomically(final, temp, recordText(record), 0644, error);
 }
 
 void removeRecord(const std::string& folder, int64_t processId) {

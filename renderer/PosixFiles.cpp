@@ -1,8 +1,12 @@
 #include "renderer/PosixFiles.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace vex::raymint {
 
@@ -19,6 +23,32 @@ bool writeAll(int fd, const void* data, size_t n) {
         n -= static_cast<size_t>(done);
     }
     return true;
+}
+
+bool renameOver(const std::string& temp, const std::string& path, std::string& error) {
+    if (std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+}
+
+bool writeAtomically(const std::string& path, const std::string& temp, const std::string& bytes,
+                     mode_t mode, std::string& error) {
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = "cannot create " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    // fchmod: the mode must not depend on the umask (the renderer must stay executable).
+    const bool written = writeAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0;
+    const int writeErrno = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        error = "cannot write " + temp + ": " + std::strerror(written ? errno : writeErrno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return renameOver(temp, path, error);
 }
 
 }  // namespace vex::raymint

@@ -605,12 +605,7 @@ bool RendererServer::writeModelSetFile(const ModelSet& set, std::string& error) 
         ::unlink(temp.c_str());
         return false;
     }
-    if (::rename(temp.c_str(), final.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + final + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return renameOver(temp, final, error);
 }
 
 void RendererServer::appendTransferLog(const std::string& line) {

@@ -15,73 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.hpp"
+
 namespace vex::test {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "livelink-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
-
-inline void writeFile(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<std::string> readLines(const fs::path& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(readFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// Sets (or with nullopt unsets) an environment variable for the life of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = ::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A string value in registry-export syntax.
 inline std::string regString(const std::string& text) {
@@ -105,6 +43,16 @@ inline std::string section(const std::string& hive, const std::string& key) {
     return "[" + hive + "\\SOFTWARE\\Corvan" + (key.empty() ? "" : "\\" + key) + "]\r\n";
 }
 
+// The section of one version's installation key with its three paths.
+inline std::string installationSection(const std::string& hive, int version,
+                                       const fs::path& binName, const fs::path& resources,
+                                       const fs::path& bin) {
+    return section(hive, "RayMint " + std::to_string(version)) +
+           "\"BinName\"=" + regString(binName.string()) + "\r\n" +
+           "\"ResourceFolder\"=" + regString(resources.string()) + "\r\n" +
+           "\"BinFolder\"=" + regString(bin.string()) + "\r\n";
+}
+
 // A renderer installation on disk: an executable file, a resource folder, a bin folder.
 struct Installation {
     int version = 0;
@@ -123,10 +71,7 @@ struct Installation {
 
     // The installation key's section with its values; `extra` adds or overrides values.
     std::string records(const std::string& hive, const std::string& extra = "") const {
-        return section(hive, "RayMint " + std::to_string(version)) +
-               "\"BinName\"=" + regString(binName.string()) + "\r\n" +
-               "\"ResourceFolder\"=" + regString(resources.string()) + "\r\n" +
-               "\"BinFolder\"=" + regString(bin.string()) + "\r\n" + extra + "\r\n";
+        return installationSection(hive, version, binName, resources, bin) + extra + "\r\n";
     }
 };
 

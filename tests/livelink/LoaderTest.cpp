@@ -64,10 +64,8 @@ class LoaderTest : public ::testing::Test {
         fs::create_directories(bin_);
         fs::create_directories(resources_);
         writeFile(dir_ / "raymint", "#!/bin/sh\n");
-        writeFile(hive_, std::string(kHeader) + section(kCU, "RayMint " + std::to_string(version)) +
-                             "\"BinName\"=" + regString((dir_ / "raymint").string()) +
-                             "\r\n\"ResourceFolder\"=" + regString(resources_.string()) +
-                             "\r\n\"BinFolder\"=" + regString(bin_.string()) + "\r\n");
+        writeFile(hive_,
+                  kHeader + installationSection(kCU, version, dir_ / "raymint", resources_, bin_));
     }
     static void place(const char* library, const fs::path& as) {
         fs::create_directories(as.parent_path());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "IdleScene.hpp"
 #include "livelink/LiveLinkApi.hpp"
 
 namespace {
@@ -50,7 +51,7 @@ const char* handOut(std::unique_ptr<char[]>& held, const std::optional<std::stri
     return held.get();
 }
 
-class ScriptedScene : public vexScene_api {
+class ScriptedScene : public vex::test::IdleScene {
   public:
     bool connect(const char* host, int port, int mode) override {
         note("connect " + std::string(host != nullptr ? host : "(null)") + " " +
@@ -62,70 +63,6 @@ class ScriptedScene : public vexScene_api {
         return g_script.disconnectResult;
     }
     void id(unsigned value) override { note("id " + std::to_string(value)); }
-
-    void reserved_1() override {}
-    bool begin_group(const char*, bool) override { return false; }
-    void end_group() override {}
-    bool begin_object(const char*, bool) override { return false; }
-    void end_object() override {}
-    bool begin_geometry(const char*) override { return false; }
-    void end_geometry() override {}
-    bool begin_animation(const char*, const char*) override { return false; }
-    void end_animation() override {}
-    bool begin_load(const char*) override { return false; }
-    void end_load() override {}
-    bool begin_options() override { return false; }
-    void end_options() override {}
-    bool begin_camera(const char*) override { return false; }
-    void end_camera() override {}
-    bool begin_image() override { return false; }
-    void end_image() override {}
-    bool begin_output(const char*, const char*, const char*) override { return false; }
-    void end_output() override {}
-    bool begin_light(const char*) override { return false; }
-    void end_light() override {}
-    bool begin_accel(const char*) override { return false; }
-    void end_accel() override {}
-    void transform(const double*) override {}
-    void set_transform(const double*) override {}
-    void scale(const double&, const double&, const double&) override {}
-    void rotate(const double&, const double&, const double&) override {}
-    void translate(const double&, const double&, const double&) override {}
-    bool begin_matrix(const char*) override { return false; }
-    void end_matrix() override {}
-    bool begin_material(const char*, bool) override { return false; }
-    bool use_material(const char*) override { return false; }
-    void end_material() override {}
-    void shader_text(uint32_t, CaptureBuffer*) override {}
-    void shader_ref(uint32_t, int) override {}
-    bool begin_shader(const char*, const char*) override { return false; }
-    bool begin_shader_id(const char*, int) override { return false; }
-    void end_shader() override {}
-    CaptureBuffer* captured_text() override { return nullptr; }
-    void push_capture() override {}
-    void pop_capture() override {}
-    bool set_value(const char*, int32_t, const void*) override { return false; }
-    bool set_shader_link(const char*, int) override { return false; }
-    bool set_text_link(const char*, CaptureBuffer*) override { return false; }
-    bool begin_list(const char*) override { return false; }
-    void end_list() override {}
-    void add_list_item(int32_t, const void*) override {}
-    int reserved_51() override { return 0; }
-    int reserved_52() override { return 0; }
-    int reserved_53() override { return 0; }
-    void attribute(const char*, const char*) override {}
-    void print_formatted(const char*, ...) override {}
-    void set_mode(int) override {}
-    void version(int) override {}
-    void reserved_58() override {}
-    void progress(const char*, float) override {}
-    void icon(const unsigned char*, int) override {}
-    void blob(const char*, const unsigned char*, int) override {}
-    void flags(unsigned) override {}
-    bool reserved_64() override { return false; }
-    bool render() override { return false; }
-    void print(const char*) override {}
-    void error(const char*) override {}
 };
 
 class ScriptedQuery final : public vexQuery_api {
@@ -205,6 +142,11 @@ VEX_LIVE_EXPORT void live_test_set_process(int64_t processId, int attachable,
                                                           : std::nullopt};
 }
 // connect() succeeds for this port, whatever the host and mode.
+VEX_LIVE_EXPORT void live_test_reset_instances() {
+    g_script.instances.clear();
+    g_script.instancesCalls = 0;
+}
+
 VEX_LIVE_EXPORT void live_test_accept_port(int port) {
     g_script.acceptedPorts.insert(port);
 }

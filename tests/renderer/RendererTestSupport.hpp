@@ -37,77 +37,14 @@
 #include "sceneapi/LightFactory.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
 
+#include "TestFiles.hpp"
+
 extern char** environ;
 
 namespace vex::test {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "renderer-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
-
-inline void writeFile(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        bytes.append(buffer, static_cast<size_t>(in.gcount()));
-    return bytes;
-}
-
-inline std::vector<std::string> readLines(const fs::path& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(readFile(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = ::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // ---- trees ----------------------------------------------------------------------------------
 
