@@ -10,9 +10,11 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TestFiles.hpp"
@@ -86,6 +88,24 @@ inline std::string narrow(const std::wstring& w) {
 
 inline std::wstring wide(const std::string& s) {
     return std::wstring(s.begin(), s.end());
+}
+
+// `text` after 1 to 8 random edits: a byte replaced by one of `pieces` or by any byte, one of
+// `pieces` inserted, bytes erased, a stretch of the text copied in, or the text cut short.
+inline std::string mutated(std::string text, std::mt19937& random, std::string_view pieces) {
+    const int edits = 1 + static_cast<int>(random() % 8);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+        const size_t at = random() % text.size();
+        const char piece = pieces[random() % pieces.size()];
+        const unsigned kind = random() % 6;
+        if (kind == 0) text[at] = piece;
+        if (kind == 1) text.insert(at, 1, piece);
+        if (kind == 2) text.erase(at, 1 + random() % 16);
+        if (kind == 3) text.resize(at);
+        if (kind == 4) text.insert(at, text.substr(random() % text.size(), random() % 40));
+        if (kind == 5) text[at] = static_cast<char>(random());
+    }
+    return text;
 }
 
 }  // namespace vex::test

@@ -17,8 +17,13 @@ namespace vex::test {
 namespace {
 
 using raymint::InstanceRecord;
+using Content = std::map<std::string, std::vector<float>>;
+using Lines = std::vector<std::string>;
 
 constexpr char kEmptyScene[] = "<raymint><scene><modelsets/></scene></raymint>";
+constexpr char kShowingDoc[] =
+    "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/></modelsets></scene>"
+    "</raymint>";
 
 std::string streamText(VexGroup& root) {
     MemoryStream memory;
@@ -41,6 +46,34 @@ std::string instanceXml(const std::vector<InstanceRecord>& records) {
 
 std::string text(const char* s) {
     return s == nullptr ? "(null)" : s;
+}
+
+// Connects, streams `root` as the add-in does and disconnects: whether the renderer took it.
+bool transfer(vexScene_api* scene, int port, VexGroup& root, const char* host = "localhost",
+              int mode = 4) {
+    if (!scene->connect(host, port, mode)) return false;
+    writeTransfer(scene, root);
+    return scene->disconnect();
+}
+
+// What the renderer `pid` says its scene is; "(not attached)" when it cannot be attached.
+std::string described(const Library& lib, int64_t pid) {
+    if (!lib.query->attach(pid)) return "(not attached)";
+    const std::string description = text(lib.query->sceneDescription());
+    lib.query->detach();
+    return description;
+}
+
+// The transfer log's line for a failed transfer of `set` (quoted, or "-").
+std::string failedLine(const std::string& set, const std::string& bytes,
+                       const std::string& reason) {
+    return "modelset " + set + " bytes " + bytes + " changed 0 kept 0 status failed reason \"" +
+           reason + "\"";
+}
+// Whether `line` is such a line; `bytes` and `reason` are patterns.
+bool isFailedLine(const std::string& line, const std::string& set, const std::string& bytes,
+                  const std::string& reason) {
+    return std::regex_match(line, std::regex(failedLine(set, bytes, reason)));
 }
 
 std::shared_ptr<VexGroup> cart(bool changed, float wheelMarker = 1) {
@@ -70,36 +103,29 @@ TEST_F(LiveLink, InstancesListOnlyLiveRenderers) {
     Library lib(install.library());
     EXPECT_EQ(lib.query->instances(), nullptr);
 
-    const InstanceRecord a = install.start();
-    const InstanceRecord b = install.start();
+    const InstanceRecord a = install.start(), b = install.start();
     EXPECT_EQ(a.version, 11);
     EXPECT_NE(a.port, b.port);
-    std::vector<InstanceRecord> both = {a, b};
-    if (b.processId < a.processId) std::swap(both[0], both[1]);
-    EXPECT_EQ(text(lib.query->instances()), instanceXml(both));
+    EXPECT_EQ(text(lib.query->instances()),
+              instanceXml(a.processId < b.processId ? std::vector{a, b} : std::vector{b, a}));
 
     // A killed renderer leaves its record behind; it is not listed.
     EXPECT_EQ(install.kill(static_cast<pid_t>(b.processId), SIGKILL), 128 + SIGKILL);
-    EXPECT_TRUE(fs::exists(raymint::recordPath(install.records().string(), b.processId)));
+    EXPECT_TRUE(fs::exists(install.record(b.processId)));
     EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
     EXPECT_FALSE(lib.query->attach(b.processId));
 
     // A live process under a record it did not write (a reused pid), and junk.
-    InstanceRecord reused = a;
-    reused.processId = ::getpid();
-    reused.startTime = a.startTime + 12345;
-    writeFile(raymint::recordPath(install.records().string(), ::getpid()),
-              raymint::recordText(reused));
+    const InstanceRecord reused{a.version, ::getpid(), a.port, a.startTime + 12345};
+    writeFile(install.record(::getpid()), raymint::recordText(reused));
     writeFile(install.records() / "77.instance", "raymint-instance 1\nversion x\n");
     writeFile(install.records() / "abc.instance", raymint::recordText(a));
     writeFile(install.records() / "88.instance", std::string(100000, 'x'));
     EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
     EXPECT_FALSE(lib.query->attach(::getpid()));
 
-    EXPECT_TRUE(lib.query->attach(a.processId));
-    EXPECT_EQ(text(lib.query->sceneDescription()), kEmptyScene);
-    lib.query->detach();
-    EXPECT_EQ(lib.query->sceneDescription(), nullptr);
+    EXPECT_EQ(described(lib, a.processId), kEmptyScene);
+    EXPECT_EQ(lib.query->sceneDescription(), nullptr) << "detached";
 }
 
 TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
@@ -108,20 +134,16 @@ TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
     Library lib(install.library());
     lib.scene->id(1);  // before connecting, as the add-in does
 
-    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
     auto first = cart(true);
-    writeTransfer(lib.scene, *first);
-    ASSERT_TRUE(lib.scene->disconnect());
+    ASSERT_TRUE(transfer(lib.scene, r.port, *first));
     const std::string firstStream = streamText(*first);
-    std::vector<std::string> lines = readLines(install.transferLog());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "modelset \"Doc\" bytes " + std::to_string(firstStream.size()) +
-                            " changed 3 kept 0 status ok");
+    Lines log = {"modelset \"Doc\" bytes " + std::to_string(firstStream.size()) +
+                 " changed 3 kept 0 status ok"};
+    EXPECT_EQ(readLines(install.transferLog()), log);
 
     // The model-set file is exactly the set our own store makes of the same stream.
     raymint::ModelSetStore store;
-    auto prepared = store.prepare(parseString(firstStream));
-    store.commit(std::move(prepared));
+    store.commit(store.prepare(parseString(firstStream)));
     std::string expected;
     {
         SceneTextWriter writer(expected);
@@ -129,40 +151,25 @@ TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
     }
     const fs::path file = install.output() / "Doc.rmq";
     EXPECT_EQ(readFile(file), expected);
-    const std::map<std::string, std::vector<float>> whole = {
-        {"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {1}}};
-    EXPECT_EQ(componentContent(parseFile(file.string())), whole);
-
-    ASSERT_TRUE(lib.query->attach(r.processId));
-    EXPECT_EQ(text(lib.query->sceneDescription()),
-              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/>"
-              "</modelsets></scene></raymint>");
-    lib.query->detach();
+    EXPECT_EQ(described(lib, r.processId), kShowingDoc);
 
     // The next click: only the wheel changed.
     auto wheel = component("Wheel", true, {}, {body("Tyre", 21)}, 0);
     auto update = design("Doc", component("Cart", false, {component("Axle", false, {wheel})}));
-    ASSERT_TRUE(lib.scene->connect("127.0.0.1", r.port, 1));
-    writeTransfer(lib.scene, *update);
-    ASSERT_TRUE(lib.scene->disconnect());
-    lines = readLines(install.transferLog());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "modelset \"Doc\" bytes " + std::to_string(streamText(*update).size()) +
-                            " changed 1 kept 2 status ok");
-    const std::map<std::string, std::vector<float>> updated = {
-        {"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {21}}};
-    EXPECT_EQ(componentContent(parseFile(file.string())), updated);
+    ASSERT_TRUE(transfer(lib.scene, r.port, *update, "127.0.0.1", 1));
+    log.push_back("modelset \"Doc\" bytes " + std::to_string(streamText(*update).size()) +
+                  " changed 1 kept 2 status ok");
+    EXPECT_EQ(readLines(install.transferLog()), log);
+    EXPECT_EQ(
+        componentContent(parseFile(file.string())),
+        (Content{{"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {21}}}));
 
     // A second design is shown; the first stays.
-    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
-    writeTransfer(lib.scene, *design("R&D \"Cart\"", component("Cart", true)));
-    ASSERT_TRUE(lib.scene->disconnect());
-    ASSERT_TRUE(lib.query->attach(r.processId));
-    EXPECT_EQ(text(lib.query->sceneDescription()),
+    ASSERT_TRUE(transfer(lib.scene, r.port, *design("R&D \"Cart\"", component("Cart", true))));
+    EXPECT_EQ(described(lib, r.processId),
               "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"inactive\"/>"
               "<modelset name=\"R&amp;D &quot;Cart&quot;\" modelset=\"active\"/>"
               "</modelsets></scene></raymint>");
-    lib.query->detach();
     EXPECT_EQ(
         readLines(install.transferLog()).at(2).rfind("modelset \"R&D \\\"Cart\\\"\" bytes ", 0),
         0u);
@@ -176,12 +183,7 @@ TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
 TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
     Installation install;
     const InstanceRecord r = install.start();
-    {
-        Library lib(install.library());
-        ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
-        writeTransfer(lib.scene, *cart(true));
-        ASSERT_TRUE(lib.scene->disconnect());
-    }
+    ASSERT_TRUE(transfer(Library(install.library()).scene, r.port, *cart(true)));
     const fs::path file = install.output() / "Doc.rmq";
     const std::string before = readFile(file);
 
@@ -194,46 +196,35 @@ TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
         lib.scene->end_group();
         EXPECT_FALSE(lib.scene->disconnect());
     }
-    std::vector<std::string> lines = readLines(install.transferLog());
+    Lines lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(
-        lines[1], std::regex("modelset \"Doc\" bytes [0-9]+ changed 0 kept 0 status failed "
-                             "reason \"<stream>:[0-9]+: .*\"")))
-        << lines[1];
+    EXPECT_TRUE(isFailedLine(lines[1], "\"Doc\"", "[0-9]+", "<stream>:[0-9]+: .*")) << lines[1];
 
-    // The client goes away in the middle of the design.
+    // The client goes away in the middle of the design: destroyed without disconnect.
     {
         Library lib(install.library());
         ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
         lib.scene->begin_group("Doc", true);
         lib.scene->begin_group("Cart", true);
         lib.scene->flags(0x8001);
-        auto big = body("Hull", 9, 100000);  // more than the writer buffers
         ApiTarget target(lib.scene);
         vexSceneapi_oo writer(target);
-        writer.write(*big);
-    }  // destroyed without disconnect
+        writer.write(*body("Hull", 9, 100000));  // more than the writer buffers
+    }
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (readLines(install.transferLog()).size() < 3 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_TRUE(std::regex_match(
-        lines[2], std::regex("modelset \"Doc\" bytes [0-9]+ changed 0 kept 0 status failed "
-                             "reason \"the client closed the connection before the end of the "
-                             "stream\"")))
+    EXPECT_TRUE(isFailedLine(lines[2], "\"Doc\"", "[0-9]+",
+                             "the client closed the connection before the end of the stream"))
         << lines[2];
     EXPECT_EQ(readFile(file), before);
 
     // Still serving, still showing the old set, still taking transfers.
     Library lib(install.library());
-    ASSERT_TRUE(lib.query->attach(r.processId));
-    EXPECT_EQ(text(lib.query->sceneDescription()),
-              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/>"
-              "</modelsets></scene></raymint>");
-    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
-    writeTransfer(lib.scene, *cart(true, 31));
-    ASSERT_TRUE(lib.scene->disconnect());
+    EXPECT_EQ(described(lib, r.processId), kShowingDoc);
+    ASSERT_TRUE(transfer(lib.scene, r.port, *cart(true, 31)));
     EXPECT_EQ(componentContent(parseFile(file.string())).at("/Doc/Cart/Axle/Wheel"),
               std::vector<float>{31});
 }
@@ -252,12 +243,8 @@ TEST_F(LiveLink, RendererDyingMidStreamLeavesTheHostRunning) {
     EXPECT_FALSE(lib.scene->disconnect());
     EXPECT_EQ(install.wait(static_cast<pid_t>(r.processId)), 3);
     EXPECT_EQ(lib.query->instances(), nullptr);
-
     // The same library connects to the next renderer.
-    const InstanceRecord next = install.start({"--die-after", "0"});
-    ASSERT_TRUE(lib.scene->connect("localhost", next.port, 4));
-    writeTransfer(lib.scene, *cart(true));
-    EXPECT_TRUE(lib.scene->disconnect());
+    EXPECT_TRUE(transfer(lib.scene, install.start({"--die-after", "0"}).port, *cart(true)));
 }
 
 TEST_F(LiveLink, StalledRendererTimesOutAndLaterCallsReturnAtOnce) {
@@ -279,16 +266,11 @@ TEST_F(LiveLink, StalledRendererTimesOutAndLaterCallsReturnAtOnce) {
     EXPECT_FALSE(lib.scene->disconnect());
 
     // The renderer still serves others while one connection is stuck.
-    Library other(install.library());
-    ASSERT_TRUE(other.query->attach(r.processId));
-    EXPECT_EQ(text(other.query->sceneDescription()), kEmptyScene);
+    EXPECT_EQ(described(Library(install.library()), r.processId), kEmptyScene);
     EXPECT_EQ(install.kill(static_cast<pid_t>(r.processId), SIGTERM), 0);
-    const auto lines = readLines(install.transferLog());
+    const Lines lines = readLines(install.transferLog());
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(
-        std::regex_match(lines.back(), std::regex("modelset \"Doc\" bytes 100000 changed 0 kept 0 "
-                                                  "status failed reason \".*\"")))
-        << lines.back();
+    EXPECT_TRUE(isFailedLine(lines.back(), "\"Doc\"", "100000", ".*")) << lines.back();
 }
 
 // A listener of the test's own that handles each connection with the next script.
@@ -328,12 +310,9 @@ class FakePeer {
     static std::string drain(int fd) {
         std::string all;
         char buffer[65536];
-        for (;;) {
-            if (!wait(fd)) return all;
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) return all;
+        for (ssize_t n = 0; wait(fd) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
             all.append(buffer, static_cast<size_t>(n));
-        }
+        return all;
     }
 
   private:
@@ -365,19 +344,15 @@ TEST_F(LiveLink, ConnectFailsQuicklyWhenNoRendererAnswers) {
     Installation install;
     Library lib(install.library());
 
-    // A port nobody listens on.
-    int closedPort = 0;
-    {
-        FakePeer peer({});
-        closedPort = peer.port();
+    // A port nobody listens on, nothing to connect to at all, or nothing that may be looked up.
+    const int closedPort = FakePeer({}).port();
+    const std::tuple<const char*, int, int> nowhere[] = {
+        {"127.0.0.1", closedPort, 1}, {"localhost", closedPort, 4},
+        {nullptr, 50000, 1},          {"127.0.0.1", 0, 1},
+        {"127.0.0.1", 70000, 1},      {"renderer.example.invalid", 50000, 1}};
+    for (const auto& [host, port, mode] : nowhere) {
+        EXPECT_FALSE(lib.scene->connect(host, port, mode)) << text(host) << " " << port;
     }
-    EXPECT_FALSE(lib.scene->connect("127.0.0.1", closedPort, 1));
-    EXPECT_FALSE(lib.scene->connect("localhost", closedPort, 4));
-    // Nothing to connect to at all, or nothing that may be looked up.
-    EXPECT_FALSE(lib.scene->connect(nullptr, 50000, 1));
-    EXPECT_FALSE(lib.scene->connect("127.0.0.1", 0, 1));
-    EXPECT_FALSE(lib.scene->connect("127.0.0.1", 70000, 1));
-    EXPECT_FALSE(lib.scene->connect("renderer.example.invalid", 50000, 1));
 
     // Listeners that are not renderers: silent, talking something else, closing at once.
     FakePeer peer({[](int fd) { FakePeer::drain(fd); },
@@ -399,32 +374,25 @@ TEST_F(LiveLink, StreamPeersThatMisbehaveAfterTheGreeting) {
     ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("500"));
     Installation install;
     Library lib(install.library());
-    const std::string ready = "RAYMINT-LIVE 1 READY 11 1\n";
     std::string received;
-    FakePeer peer({// Greets, then hangs up.
-                   [&](int fd) {
-                       FakePeer::line(fd);
-                       FakePeer::send(fd, ready);
-                   },
-                   // Takes everything, then answers nonsense.
-                   [&](int fd) {
-                       FakePeer::line(fd);
-                       FakePeer::send(fd, ready);
+    auto greet = [&](int fd) {
+        received = FakePeer::line(fd);
+        FakePeer::send(fd, "RAYMINT-LIVE 1 READY 11 1\n");
+    };
+    FakePeer peer({greet,         // then hangs up
+                   [&](int fd) {  // takes everything, then answers nonsense
+                       greet(fd);
                        FakePeer::drain(fd);
                        FakePeer::send(fd, "RAYMINT-LIVE 1 DONE maybe\n");
                    },
-                   // Takes everything, never answers (until the client gives up).
-                   [&](int fd) {
-                       FakePeer::line(fd);
-                       FakePeer::send(fd, ready);
+                   [&](int fd) {  // takes everything, never answers (until the client gives up)
+                       greet(fd);
                        FakePeer::drain(fd);
                        pollfd p{fd, POLLIN, 0};
                        ::poll(&p, 1, 5000);
                    },
-                   // A proper peer.
-                   [&](int fd) {
-                       received = FakePeer::line(fd);
-                       FakePeer::send(fd, ready);
+                   [&](int fd) {  // a proper peer
+                       greet(fd);
                        received += "|" + FakePeer::drain(fd);
                        FakePeer::send(fd, "RAYMINT-LIVE 1 DONE ok\n");
                    }});
@@ -453,38 +421,29 @@ TEST_F(LiveLink, HostileDescriptionAnswersGiveNoDescription) {
             FakePeer::send(fd, bytes);
         };
     };
-    const std::vector<std::string> hostile = {
-        "garbage\n",
-        "RAYMINT-LIVE 1 DESCRIPTION 99999999999999999999\n",
-        "RAYMINT-LIVE 1 DESCRIPTION 17000000\n",
-        "RAYMINT-LIVE 1 DESCRIPTION 100\nshort",
-        std::string("RAYMINT-LIVE 1 DESCRIPTION 5\nab\0cd", 34),
-        "RAYMINT-LIVE 1 DESCRIPTION -5\nabc",
-        "RAYMINT-LIVE 1 DESCRIPTION 0\n",
-        "RAYMINT-LIVE 1 DESCRIPTION 3x\nabc",
-        "RAYMINT-LIVE 1 REFUSED\n",
-        std::string(5000, 'x'),
-        "",
-    };
     std::vector<FakePeer::Script> scripts;
-    for (const std::string& h : hostile) scripts.push_back(answer(h));
+    for (const std::string& bytes : std::initializer_list<std::string>{
+             "garbage\n", "RAYMINT-LIVE 1 DESCRIPTION 99999999999999999999\n",
+             "RAYMINT-LIVE 1 DESCRIPTION 17000000\n", "RAYMINT-LIVE 1 DESCRIPTION 100\nshort",
+             std::string("RAYMINT-LIVE 1 DESCRIPTION 5\nab\0cd", 34),
+             "RAYMINT-LIVE 1 DESCRIPTION -5\nabc", "RAYMINT-LIVE 1 DESCRIPTION 0\n",
+             "RAYMINT-LIVE 1 DESCRIPTION 3x\nabc", "RAYMINT-LIVE 1 REFUSED\n",
+             std::string(5000, 'x'), ""}) {
+        scripts.push_back(answer(bytes));
+    }
     scripts.push_back([](int fd) { FakePeer::drain(fd); });  // never answers
+    const size_t refused = scripts.size();
     scripts.push_back(answer("RAYMINT-LIVE 1 DESCRIPTION 11\n<a>&#1;</a>"));
     FakePeer peer(std::move(scripts));
 
     // The test process itself poses as the renderer that owns the record.
-    InstanceRecord me;
-    me.version = 12;
-    me.processId = ::getpid();
-    me.port = peer.port();
-    me.startTime = raymint::processStartTime(::getpid()).value();
+    const InstanceRecord me{12, ::getpid(), peer.port(),
+                            raymint::processStartTime(::getpid()).value()};
     fs::create_directories(install.records());
-    writeFile(raymint::recordPath(install.records().string(), me.processId),
-              raymint::recordText(me));
+    writeFile(install.record(me.processId), raymint::recordText(me));
     EXPECT_EQ(text(lib.query->instances()), instanceXml({me}));
     ASSERT_TRUE(lib.query->attach(me.processId));
-    for (size_t i = 0; i <= hostile.size(); ++i)
-        EXPECT_EQ(lib.query->sceneDescription(), nullptr) << i;
+    for (size_t i = 0; i < refused; ++i) EXPECT_EQ(lib.query->sceneDescription(), nullptr) << i;
     EXPECT_EQ(text(lib.query->sceneDescription()), "<a>&#1;</a>");
 }
 
@@ -526,48 +485,44 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
 
     EXPECT_EQ(talk(r.port, "GET / HTTP/1.0\r\n\r\n"), "RAYMINT-LIVE 1 ERROR unknown request\n");
     EXPECT_EQ(talk(r.port, std::string(3000, 'x')), "RAYMINT-LIVE 1 ERROR request line too long\n");
-    EXPECT_EQ(talk(r.port, stream + bytes({0xff, 0xff, 0xff, 0xff})),
-              ready + "RAYMINT-LIVE 1 DONE failed frame of 4294967295 bytes (at most 16777216)\n");
-    EXPECT_EQ(talk(r.port, stream + frame("version 9\n") + end),
-              ready + "RAYMINT-LIVE 1 DONE failed the stream holds no root group\n");
-    const std::string a = "group \"a\" {\n}\n";
-    EXPECT_EQ(talk(r.port, stream + frame(a) + frame(a) + end),
-              ready + "RAYMINT-LIVE 1 DONE failed the stream holds 2 root groups instead of one\n");
-    const std::string unclosed = "group \"Doc\" {\ngroup \"x\" {\n";
-    EXPECT_EQ(talk(r.port, stream + frame(unclosed) + end),
-              ready +
-                  "RAYMINT-LIVE 1 DONE failed <stream>:3: unexpected end of input: 'group' "
-                  "block opened at line 2 is not closed\n");
-    EXPECT_EQ(talk(r.port, stream + frame("group \"Big\" {\n" + std::string(6000, ' ')) + end),
-              ready + "RAYMINT-LIVE 1 DONE failed stream larger than 5000 bytes\n");
+    // Streams the renderer refuses: the answer and the log line give the reason.
+    const std::string a = "group \"a\" {\n}\n", unclosed = "group \"Doc\" {\ngroup \"x\" {\n";
+    const struct {
+        std::string request, reason, set, bytes;  // bytes empty: depends on how they arrive
+    } refused[] = {
+        {stream + bytes({0xff, 0xff, 0xff, 0xff}), "frame of 4294967295 bytes (at most 16777216)",
+         "-", "0"},
+        {stream + frame("version 9\n") + end, "the stream holds no root group", "-", "10"},
+        {stream + frame(a) + frame(a) + end, "the stream holds 2 root groups instead of one",
+         "\"a\"", std::to_string(2 * a.size())},
+        {stream + frame(unclosed) + end,
+         "<stream>:3: unexpected end of input: 'group' block opened at line 2 is not closed",
+         "\"Doc\"", std::to_string(unclosed.size())},
+        {stream + frame("group \"Big\" {\n" + std::string(6000, ' ')) + end,
+         "stream larger than 5000 bytes", "\"Big\"", ""},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(talk(r.port, c.request), ready + "RAYMINT-LIVE 1 DONE failed " + c.reason + "\n");
+    }
     // Ends without the end mark: no answer, and nothing taken.
     const std::string cut = "group \"Cut\" {\n}\n";
     EXPECT_EQ(talk(r.port, stream + frame(cut)), ready);
     // Says nothing at all: dropped after the client timeout.
     EXPECT_EQ(talk(r.port, "", false), "");
 
-    const std::vector<std::string> lines = readLines(install.transferLog());
+    const Lines lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_EQ(lines[0],
-              "modelset - bytes 0 changed 0 kept 0 status failed reason \"frame of 4294967295 "
-              "bytes (at most 16777216)\"");
-    EXPECT_EQ(lines[1],
-              "modelset - bytes 10 changed 0 kept 0 status failed reason \"the stream holds no "
-              "root group\"");
-    EXPECT_EQ(lines[2], "modelset \"a\" bytes " + std::to_string(2 * a.size()) +
-                            " changed 0 kept 0 status failed reason \"the stream holds 2 root "
-                            "groups instead of one\"");
-    EXPECT_EQ(lines[3], "modelset \"Doc\" bytes " + std::to_string(unclosed.size()) +
-                            " changed 0 kept 0 status failed reason \"<stream>:3: unexpected "
-                            "end of input: 'group' block opened at line 2 is not closed\"");
-    // Where the renderer stops reading depends on how the bytes arrive.
-    EXPECT_TRUE(std::regex_match(lines[4], std::regex("modelset \"Big\" bytes [0-9]+ changed 0 "
-                                                      "kept 0 status failed reason \"stream "
-                                                      "larger than 5000 bytes\"")))
-        << lines[4];
-    EXPECT_EQ(lines[5], "modelset \"Cut\" bytes " + std::to_string(cut.size()) +
-                            " changed 0 kept 0 status failed reason \"the client closed the "
-                            "connection before the end of the stream\"");
+    for (size_t i = 0; i < std::size(refused); ++i) {
+        const auto& c = refused[i];
+        if (c.bytes.empty()) {
+            EXPECT_TRUE(isFailedLine(lines[i], c.set, "[0-9]+", c.reason)) << lines[i];
+        } else {
+            EXPECT_EQ(lines[i], failedLine(c.set, c.bytes, c.reason));
+        }
+    }
+    EXPECT_EQ(lines[5],
+              failedLine("\"Cut\"", std::to_string(cut.size()),
+                         "the client closed the connection before the end of the stream"));
     EXPECT_FALSE(fs::exists(install.output() / "a.rmq"));
     EXPECT_FALSE(fs::exists(install.output() / "Cut.rmq"));
 
@@ -592,12 +547,11 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
 
     // And a proper transfer still goes through.
     const std::string fine = "group \"Fine\" {\n}\n";
-    EXPECT_EQ(talk(r.port, stream + frame(fine) + end), ready + "RAYMINT-LIVE 1 DONE ok bytes " +
-                                                            std::to_string(fine.size()) +
-                                                            " changed 0 kept 0\n");
-    EXPECT_EQ(
-        readLines(install.transferLog()).back(),
-        "modelset \"Fine\" bytes " + std::to_string(fine.size()) + " changed 0 kept 0 status ok");
+    const std::string size = std::to_string(fine.size());
+    EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
+              ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
+    EXPECT_EQ(readLines(install.transferLog()).back(),
+              "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok");
     EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
 }
 
@@ -605,18 +559,15 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
 
 TEST_F(LiveLink, RenderersStopAndRemoveTheirRecords) {
     Installation install;
-    const InstanceRecord a = install.start();
-    const std::string recordA = raymint::recordPath(install.records().string(), a.processId);
-    EXPECT_EQ(install.kill(static_cast<pid_t>(a.processId), SIGTERM), 0);
-    EXPECT_FALSE(fs::exists(recordA));
-    const InstanceRecord b = install.start();
-    EXPECT_EQ(install.kill(static_cast<pid_t>(b.processId), SIGINT), 0);
-    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), b.processId)));
-
+    for (int signal : {SIGTERM, SIGINT}) {
+        const InstanceRecord r = install.start();
+        EXPECT_EQ(install.kill(static_cast<pid_t>(r.processId), signal), 0) << signal;
+        EXPECT_FALSE(fs::exists(install.record(r.processId))) << signal;
+    }
     // Idle: ends by itself.
     const InstanceRecord idle = install.start({"--idle", "1"});
     EXPECT_EQ(install.wait(static_cast<pid_t>(idle.processId)), 0);
-    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), idle.processId)));
+    EXPECT_FALSE(fs::exists(install.record(idle.processId)));
 
     // --list and --stop act on the renderers of the installation.
     const InstanceRecord c = install.start();
@@ -628,7 +579,7 @@ TEST_F(LiveLink, RenderersStopAndRemoveTheirRecords) {
     EXPECT_EQ(stop.status, 0) << stop.output;
     EXPECT_EQ(stop.output, "stopped pid " + std::to_string(c.processId) + "\n");
     EXPECT_EQ(install.wait(static_cast<pid_t>(c.processId)), 0);
-    EXPECT_FALSE(fs::exists(raymint::recordPath(install.records().string(), c.processId)));
+    EXPECT_FALSE(fs::exists(install.record(c.processId)));
     const RunResult none = run(install.binary().string(), {"--stop"});
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.output, "");
@@ -641,21 +592,22 @@ TEST_F(LiveLink, RendererRefusesBadSettingsAndBusyPorts) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("Usage: raymint [OPTION]...\n", 0), 0u);
 
-    const RunResult option = run(bin, {"--ports", "9-1"});
-    EXPECT_EQ(option.status, 2);
-    EXPECT_EQ(option.output,
-              "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= FIRST <= "
-              "LAST <= 65535)\nTry 'raymint --help'.\n");
-    EXPECT_EQ(run(bin, {"--frobnicate"}).output,
-              "raymint: unknown argument \"--frobnicate\"\nTry 'raymint --help'.\n");
-
     const fs::path config = install.dir() / "bad.conf";
     writeFile(config, "# comment\nversion = 11\nbogus = 1\n");
-    const RunResult bad = run(bin, {"--config", config.string()});
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_EQ(bad.output, "raymint: " + config.string() + ":3: unknown setting \"bogus\"\n");
-    const RunResult missing = run(bin, {"--config", (install.dir() / "none.conf").string()});
-    EXPECT_EQ(missing.status, 2);
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--ports", "9-1"},
+         "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= FIRST <= LAST <= "
+         "65535)\nTry 'raymint --help'.\n"},
+        {{"--frobnicate"}, "raymint: unknown argument \"--frobnicate\"\nTry 'raymint --help'.\n"},
+        {{"--config", config.string()},
+         "raymint: " + config.string() + ":3: unknown setting \"bogus\"\n"},
+    };
+    for (const auto& [args, message] : refused) {
+        const RunResult r = run(bin, args);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.output, message);
+    }
+    EXPECT_EQ(run(bin, {"--config", (install.dir() / "none.conf").string()}).status, 2);
 
     // Every port of the range taken: a clear error, no record.
     const InstanceRecord r = install.start();
@@ -667,21 +619,15 @@ TEST_F(LiveLink, RendererRefusesBadSettingsAndBusyPorts) {
                                 0),
               0u)
         << busy.output;
-    Library lib(install.library());
-    EXPECT_EQ(text(lib.query->instances()), instanceXml({r}));
+    EXPECT_EQ(text(Library(install.library()).query->instances()), instanceXml({r}));
 }
 
 TEST_F(LiveLink, RefusedDescriptionIsNoDescription) {
     Installation install({"--refuse-describe"});
     const InstanceRecord r = install.start();
     Library lib(install.library());
-    ASSERT_TRUE(lib.query->attach(r.processId));
-    EXPECT_EQ(lib.query->sceneDescription(), nullptr);
-    lib.query->detach();
-    // Streams are still taken.
-    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
-    writeTransfer(lib.scene, *cart(true));
-    EXPECT_TRUE(lib.scene->disconnect());
+    EXPECT_EQ(described(lib, r.processId), "(null)");
+    EXPECT_TRUE(transfer(lib.scene, r.port, *cart(true))) << "streams are still taken";
 }
 
 TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {

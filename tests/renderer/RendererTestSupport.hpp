@@ -362,6 +362,8 @@ class Installation {
     fs::path records() const { return prefix() / "var" / "instances"; }
     fs::path log() const { return dir_ / "raymint.log"; }
     fs::path transferLog() const { return output() / "transfers.log"; }
+    // Where the renderer `pid` of this installation keeps its instance record.
+    fs::path record(int64_t pid) const { return raymint::recordPath(records().string(), pid); }
     const TempDir& dir() const { return dir_; }
 
     // Starts the installed renderer without arguments (or with `args`) and waits for its
