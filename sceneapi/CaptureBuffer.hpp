@@ -16,6 +16,7 @@ struct CaptureBuffer {
 
     // Appends text; a length of 0 means up to the terminating zero byte.
     // An explicit positive length marks the buffer binary.
+    // The bytes may lie in this buffer itself: they are copied before the old storage goes.
     void append(const char* bytes, size_t n = 0);
     // Appends one 4-byte word of binary data.
     void appendWord(const void* word);
@@ -23,7 +24,9 @@ struct CaptureBuffer {
     void appendText(const char* text, size_t n);
 
     const char* text() const { return data ? data : ""; }
+    // Whether any of the n bytes at p lie in this buffer's storage, which any append may move.
+    bool overlaps(const void* p, size_t n) const;
 
   private:
-    void reserve(size_t needed, size_t newCapacity);
+    char* reserve(size_t needed, size_t newCapacity, const void* source, size_t n);
 };

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdarg>
 #include <cstring>
+#include <list>
 
 #include "sceneapi/NumberFormat.hpp"
 
@@ -33,6 +34,96 @@ const char* kindText(uint32_t kind, bool trailingSpace) {
     static const char* const withSpace[] = {"surface ", "shadow ", "volume ", "reflection map "};
     static const char* const without[] = {"surface", "shadow", "volume", "reflection map"};
     return trailingSpace ? withSpace[kind] : without[kind];
+}
+
+// Input that lies in the capture buffer being appended to would move with it, so it is
+// copied before the operation writes anything and is written as it was when called.
+const char* hold(const CaptureBuffer* growing, const char* text, std::string& copy) {
+    if (growing == nullptr || text == nullptr) return text;
+    const size_t n = std::strlen(text);
+    if (!growing->overlaps(text, n + 1)) return text;
+    copy.assign(text, n);
+    return copy.c_str();
+}
+
+// Bytes behind the pointer of a numeric value, and of one element of its array code.
+size_t scalarBytes(int32_t code) {
+    switch (code) {
+        case kFloat:
+        case kInt:
+        case kBool:
+        case kInt23:
+            return 4;
+        case kDouble:
+        case kFloat2:
+        case kInt2:
+            return 8;
+        case kFloat3:
+        case kInt3:
+            return 12;
+        case kFloat4:
+        case kColor4:
+        case kInt4:
+            return 16;
+        case kDouble3:
+            return 24;
+        case kMatrix:
+            return 16 * sizeof(double);
+        default:
+            return 0;
+    }
+}
+
+// Copies of a value's parts; constructing an empty one allocates nothing.
+struct HeldValue {
+    alignas(double) unsigned char scalar[16 * sizeof(double)];
+    const char* text = nullptr;
+    CaptureBuffer* captured = nullptr;
+    SceneArray array{};
+    std::string textCopy;
+    std::vector<unsigned char> bytes;
+    std::vector<const char*> texts;
+    std::list<std::string> textCopies;  // stable addresses for `texts`
+};
+
+const void* hold(const CaptureBuffer* growing, int32_t code, const void* value, HeldValue& h) {
+    if (growing == nullptr || value == nullptr) return value;
+    switch (code) {
+        case kString:
+            return hold(growing, static_cast<const char*>(value), h.textCopy);
+        case kStringRef:
+            h.text = hold(growing, *static_cast<const char* const*>(value), h.textCopy);
+            return &h.text;
+        case kCapturedText:
+            h.captured = *static_cast<CaptureBuffer* const*>(value);
+            return &h.captured;
+        default:
+            break;
+    }
+    if ((code & ~0xFF) == kArray) {
+        h.array = *static_cast<const SceneArray*>(value);
+        if (h.array.data == nullptr) return &h.array;
+        if (code == kStringArray || code == kStringRefArray) {
+            const auto* texts = static_cast<const char* const*>(h.array.data);
+            h.texts.assign(texts, texts + h.array.count);
+            for (const char*& t : h.texts)
+                if (t != nullptr && growing->overlaps(t, std::strlen(t) + 1))
+                    t = h.textCopies.emplace_back(t).c_str();
+            h.array.data = h.texts.data();
+            return &h.array;
+        }
+        const size_t n = scalarBytes(code - kArray) * h.array.count;
+        if (growing->overlaps(h.array.data, n)) {
+            const auto* p = static_cast<const unsigned char*>(h.array.data);
+            h.bytes.assign(p, p + n);
+            h.array.data = h.bytes.data();
+        }
+        return &h.array;
+    }
+    const size_t n = scalarBytes(code);
+    if (!growing->overlaps(value, n)) return value;
+    std::memcpy(h.scalar, value, n);
+    return h.scalar;
 }
 
 }  // namespace
@@ -189,12 +280,19 @@ void vexScene_api_file::bytesBlob(const unsigned char* bytes, int length) {
     raw(hex.data(), hex.size());
 }
 
+// The text is read when its piece is written, so it includes what this operation already
+// put into it when it is the growing buffer itself.
 void vexScene_api_file::capturedText(const CaptureBuffer* text) {
     if (text == nullptr) return;
-    if (text->binary)
-        raw(text->text(), static_cast<size_t>(std::max(text->length, 0)));
-    else
+    if (text->binary) {
+        raw(text->text(), static_cast<size_t>(std::max(text->length, 0)));  // append copes
+    } else if (text == growing()) {
+        // The indentation in front would move it.
+        const std::string copy(text->text());
+        indented(copy.data(), copy.size());
+    } else {
         indented(text->text());
+    }
 }
 
 void vexScene_api_file::kindWord(uint32_t kind, bool trailingSpace) {
@@ -230,6 +328,8 @@ bool vexScene_api_file::reserved_4() {
 }
 
 bool vexScene_api_file::begin_group(const char* groupName, bool instance) {
+    std::string kept;
+    groupName = hold(growing(), groupName, kept);
     plain("\n", 1);
     if (!instance) indented("#define ");
     indented("group ");
@@ -248,6 +348,8 @@ void vexScene_api_file::end_group() {
 }
 
 bool vexScene_api_file::begin_object(const char* objectName, bool instance) {
+    std::string kept;
+    objectName = hold(growing(), objectName, kept);
     indented(instance ? "object " : "#define object ");
     name(objectName);
     plain(" {\n");
@@ -266,6 +368,8 @@ void vexScene_api_file::end_object() {
 }
 
 bool vexScene_api_file::begin_geometry(const char* type) {
+    std::string kept;
+    type = hold(growing(), type, kept);
     indented("geometry ");
     name(type);
     plain(" {\n");
@@ -282,6 +386,9 @@ void vexScene_api_file::end_geometry() {
 }
 
 bool vexScene_api_file::begin_animation(const char* first, const char* second) {
+    std::string kept[2];
+    first = hold(growing(), first, kept[0]);
+    second = hold(growing(), second, kept[1]);
     indented("animation ");
     name(first);
     indented(" ");
@@ -300,6 +407,8 @@ void vexScene_api_file::end_animation() {
 }
 
 bool vexScene_api_file::begin_load(const char* module) {
+    std::string kept;
+    module = hold(growing(), module, kept);
     indented("load ");
     name(module);
     plain(" {\n");
@@ -340,6 +449,8 @@ void vexScene_api_file::end_options() {
 }
 
 bool vexScene_api_file::begin_camera(const char* cameraName) {
+    std::string kept;
+    cameraName = hold(growing(), cameraName, kept);
     if (refusesTopLevel()) return false;
     if (cameraName == nullptr) {
         openTopLevel(Block::camera, "\ncamera {\n");
@@ -370,6 +481,10 @@ void vexScene_api_file::end_image() {
 }
 
 bool vexScene_api_file::begin_output(const char* a, const char* b, const char* c) {
+    std::string kept[3];
+    a = hold(growing(), a, kept[0]);
+    b = hold(growing(), b, kept[1]);
+    c = hold(growing(), c, kept[2]);
     indented("output ");
     name(a);
     plain(" ");
@@ -389,6 +504,8 @@ void vexScene_api_file::end_output() {
 }
 
 bool vexScene_api_file::begin_light(const char* lightName) {
+    std::string kept;
+    lightName = hold(growing(), lightName, kept);
     plain("\n", 1);
     indented("light ");
     name(lightName);
@@ -403,6 +520,8 @@ void vexScene_api_file::end_light() {
 }
 
 bool vexScene_api_file::begin_accel(const char* accelName) {
+    std::string kept;
+    accelName = hold(growing(), accelName, kept);
     indented("\naccel ");
     name(accelName);
     plain(" {\n");
@@ -475,6 +594,8 @@ void vexScene_api_file::translate(const double& x, const double& y, const double
 }
 
 bool vexScene_api_file::begin_matrix(const char* matrixName) {
+    std::string kept;
+    matrixName = hold(growing(), matrixName, kept);
     indented("#define matrix ");
     name(matrixName);
     plain(" {\n");
@@ -488,6 +609,8 @@ void vexScene_api_file::end_matrix() {
 }
 
 bool vexScene_api_file::begin_material(const char* materialName, bool instance) {
+    std::string kept;
+    materialName = hold(growing(), materialName, kept);
     if (!instance) indented("\n#define ");
     indented("material ");
     name(materialName);
@@ -497,6 +620,8 @@ bool vexScene_api_file::begin_material(const char* materialName, bool instance) 
 }
 
 bool vexScene_api_file::use_material(const char* materialName) {
+    std::string kept;
+    materialName = hold(growing(), materialName, kept);
     indented("material ");
     name(materialName);
     plain("\n", 1);
@@ -526,6 +651,9 @@ void vexScene_api_file::shader_ref(uint32_t kind, int shaderId) {
 }
 
 bool vexScene_api_file::begin_shader(const char* shaderName, const char* type) {
+    std::string kept[2];
+    shaderName = hold(growing(), shaderName, kept[0]);
+    type = hold(growing(), type, kept[1]);
     captureFlagStack_.push_back(capture_);
     captureSave_.push_back(current_);
     pushContext();
@@ -602,6 +730,10 @@ void vexScene_api_file::pop_capture() {
 
 bool vexScene_api_file::set_value(const char* valueName, int32_t code, const void* value) {
     if (valueName == nullptr) valueName = "";
+    std::string kept;
+    HeldValue held;
+    valueName = hold(growing(), valueName, kept);
+    value = hold(growing(), code, value, held);
     if (statement_) {
         std::string head(valueName);
         head += ' ';
@@ -618,6 +750,8 @@ bool vexScene_api_file::set_value(const char* valueName, int32_t code, const voi
 }
 
 bool vexScene_api_file::set_shader_link(const char* linkName, int shaderId) {
+    std::string kept;
+    linkName = hold(growing(), linkName, kept);
     nameHere(linkName);
     char text[numfmt::kMaxInt + 8];
     char* p = text;
@@ -630,6 +764,8 @@ bool vexScene_api_file::set_shader_link(const char* linkName, int shaderId) {
 }
 
 bool vexScene_api_file::set_text_link(const char* linkName, CaptureBuffer* text) {
+    std::string kept;
+    linkName = hold(growing(), linkName, kept);
     nameHere(linkName);
     plain(" ! ", 3);
     capturedText(text);
@@ -898,6 +1034,8 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
 }
 
 bool vexScene_api_file::begin_list(const char* listName) {
+    std::string kept;
+    listName = hold(growing(), listName, kept);
     listItems_ = 0;
     nameHere(listName);
     plain(" [\n");
@@ -930,6 +1068,8 @@ void vexScene_api_file::end_list() {
 
 void vexScene_api_file::add_list_item(int32_t code, const void* value) {
     if (value == nullptr) return;
+    HeldValue held;
+    value = hold(growing(), code, value, held);
     if (binaryArrays_ && (code == kFloat3 || code == kFloat || code == kInt)) {
         const int n = code == kFloat3 ? 3 : 1;
         pendingTag_ = code == kFloat3 ? 'c' : code == kFloat ? 'f' : 'i';
@@ -963,6 +1103,9 @@ int vexScene_api_file::reserved_53() {
 }
 
 void vexScene_api_file::attribute(const char* key, const char* value) {
+    std::string kept[2];
+    key = hold(growing(), key, kept[0]);
+    value = hold(growing(), value, kept[1]);
     indented("attribute ");
     name(key);
     plain(" ", 1);
@@ -1008,6 +1151,8 @@ void vexScene_api_file::version(int number) {
 void vexScene_api_file::reserved_58() {}
 
 void vexScene_api_file::progress(const char* progressName, float fraction) {
+    std::string kept;
+    progressName = hold(growing(), progressName, kept);
     indented("progress ");
     name(progressName);
     emitFormatted(numfmt::kMaxFixed + 4, [&](char* p) {
@@ -1061,18 +1206,24 @@ bool vexScene_api_file::render() {
 }
 
 void vexScene_api_file::print(const char* text) {
+    std::string kept;
+    text = hold(growing(), text, kept);
     indented("#print \"");
     indented(text ? text : "");
     plain("\"\n", 2);
 }
 
 void vexScene_api_file::error(const char* text) {
+    std::string kept;
+    text = hold(growing(), text, kept);
     indented("#error \"");
     indented(text ? text : "");
     plain("\"\n", 2);
 }
 
 bool vexScene_api_file::modify_camera(const char* cameraName) {
+    std::string kept;
+    cameraName = hold(growing(), cameraName, kept);
     indented("#modify ");
     return begin_camera(cameraName);
 }

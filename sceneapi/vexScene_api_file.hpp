@@ -97,6 +97,8 @@ class vexScene_api_file : public vexScene_api {
 
     // Destinations: the current capture buffer while capture is on, else the stream.
     bool silent() const { return stream_ == nullptr; }
+    // The capture buffer that writes go into, which may move on any of them.
+    const CaptureBuffer* growing() const { return capture_ && !silent() ? current_ : nullptr; }
     void plain(const char* text, size_t n);
     void plain(const char* text);
     void raw(const void* bytes, size_t n);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 
 #include "support/WriterHarness.hpp"
@@ -234,6 +235,118 @@ TEST(Writer, NestedCapturesWithPushAndPop) {
     EXPECT_EQ(inner, "\"noise\" {\n \"k\" 1,\n}");
     EXPECT_EQ(outer, "\"layered\" {\n \"layer\" !  \"noise\" {\n  \"k\" 1,\n } ,\n}");
     EXPECT_EQ(out, "\"top\" ! " + outer + ",\n");
+}
+
+// The indenting write: `level` spaces in front and after every line feed with more behind it.
+std::string indentedAt(const std::string& text, int level) {
+    const std::string pad(static_cast<size_t>(level), ' ');
+    std::string out = pad;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '\n' && i + 1 < text.size()) out += pad;
+    }
+    return out;
+}
+
+std::string hex(const std::string& text) {
+    std::string out = "xX";
+    for (unsigned char c : text)
+        out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    return out;
+}
+
+// Text handed to an operation that lies in the capture buffer the operation writes into
+// (after a nested capture without push_capture, writes go on into the inner buffer). The
+// buffer grows, and moves, during the operation for some filler lengths; what it then holds
+// must be exact: a buffer object is read when its piece is written, a text pointer as it was
+// when the operation was called.
+TEST(Writer, TextFromTheGrowingCaptureBufferIsCopiedFirst) {
+    struct Case {
+        const char* what;
+        const char* type;  // of the inner shader; a non-ASCII one makes the buffer binary
+        std::function<void(W&, CaptureBuffer*, const char* tail)> call;
+        // What the operation adds, given the buffer before it and the text at its end.
+        std::function<std::string(const std::string& before, const std::string& tail)> adds;
+    };
+    const Case cases[] = {
+        {"shader_text", "t", [](W& w, CaptureBuffer* b, const char*) { w.shader_text(0, b); },
+         [](const std::string& t, const std::string&) {
+             return " surface " + indentedAt(t + " surface ", 1) + " \n";
+         }},
+        {"shader_text, binary", "caf\xc3\xa9",
+         [](W& w, CaptureBuffer* b, const char*) { w.shader_text(0, b); },
+         [](const std::string& t, const std::string&) { return " surface " + t + " surface  \n"; }},
+        {"set_text_link", "t", [](W& w, CaptureBuffer* b, const char*) { w.set_text_link("x", b); },
+         [](const std::string& t, const std::string&) {
+             return " \"x\" ! " + indentedAt(t + " \"x\" ! ", 1) + " ,\n";
+         }},
+        {"captured text value", "t",
+         [](W& w, CaptureBuffer* b, const char*) { w.set_value("v", kCapturedText, &b); },
+         [](const std::string& t, const std::string&) {
+             return " \"v\" " + indentedAt(t + " \"v\" ", 2) + ",\n";
+         }},
+        {"print", "t", [](W& w, CaptureBuffer* b, const char*) { w.print(b->text()); },
+         [](const std::string& t, const std::string&) {
+             return " #print \"" + indentedAt(t, 1) + "\"\n";
+         }},
+        {"error", "t", [](W& w, CaptureBuffer* b, const char*) { w.error(b->text()); },
+         [](const std::string& t, const std::string&) {
+             return " #error \"" + indentedAt(t, 1) + "\"\n";
+         }},
+        {"encoded name", "t",
+         [](W& w, CaptureBuffer* b, const char*) { w.use_material(b->text()); },
+         [](const std::string& t, const std::string&) { return " material " + hex(t) + "\n"; }},
+        {"two names", "t",
+         [](W& w, CaptureBuffer*, const char* tail) { w.begin_animation(tail, tail); },
+         [](const std::string&, const std::string& n) {
+             return " animation \"" + n + "\"  \"" + n + "\" {\n";
+         }},
+        {"name and text value", "t",
+         [](W& w, CaptureBuffer*, const char* tail) { w.set_value(tail, kString, tail); },
+         [](const std::string&, const std::string& n) {
+             return " \"" + n + "\" \"" + n + "\",\n";
+         }},
+        {"text array", "t",
+         [](W& w, CaptureBuffer*, const char* tail) {
+             const char* texts[2] = {tail, tail};
+             const SceneArray a{texts, 2};
+             w.set_value("a", kStringArray, &a);
+         },
+         [](const std::string&, const std::string& n) {
+             return " \"a\" [ \"" + n + "\",\n\"" + n + "\" \n] ,\n";
+         }},
+        {"int array", "t",
+         [](W& w, CaptureBuffer*, const char* tail) {
+             const SceneArray a{tail, 2};  // "ffffffff": 0x66666666 twice
+             w.set_value("i", kIntArray, &a);
+         },
+         [](const std::string&, const std::string&) {
+             return " \"i\" [ 1717986918,1717986918 ] ,\n";
+         }},
+    };
+    const int32_t one = 1;
+    for (const Case& c : cases) {
+        int grew = 0;
+        for (size_t fill = 8; fill < 1200; fill += 7) {
+            writerOutput([&](W& w) {
+                w.begin_shader(nullptr, "outer");
+                w.begin_shader(nullptr, c.type);
+                w.set_value("k", kInt, &one);
+                w.end_shader();
+                CaptureBuffer* b = w.captured_text();
+                w.print_formatted("%s", std::string(fill, 'f').c_str());
+                const std::string before(b->data, static_cast<size_t>(b->length));
+                const std::string tail(fill, 'f');
+                const int capacity = b->capacity;
+                c.call(w, b, b->data + b->length - fill);
+                grew += b->capacity != capacity;
+                ASSERT_EQ(std::string(b->data, static_cast<size_t>(b->length)),
+                          before + c.adds(before, tail))
+                    << c.what << ", filler " << fill;
+            });
+        }
+        EXPECT_GT(grew, 0) << c.what << ": the buffer never had to grow";
+    }
 }
 
 TEST(Writer, CaptureWithAnEncodedNameIsCopiedByteForByte) {
