@@ -26,8 +26,10 @@ FILE* takeOverStandardOutput() {
         errno = saved;
         return nullptr;
     }
-    std::fflush(stdout);
+    // Only after the redirection: text printed earlier and still in stdout's buffer then
+    // goes to standard error instead of ahead of the scene.
     if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) std::perror("duplicating stderr to stdout");
+    std::fflush(stdout);
     // POSIX streams have no text mode, so there is nothing to switch to binary.
     return stream;
 }
