@@ -9,9 +9,14 @@
 
 #include "sceneapi/vexScene_api.hpp"
 
+// Output is collected in a 1 MiB buffer of the writer's own and handed to the stream in
+// large blocks (that, not the stream's buffering, is what keeps the writer fast). Hence:
+// - the stream must outlive the writer: the destructor hands the rest to it;
+// - an owner that writes to the stream itself calls `flush` first, or its text lands
+//   ahead of writer output that is still waiting in the buffer.
 class vexScene_api_file : public vexScene_api {
   public:
-    // The stream stays owned by the caller and is never closed here.
+    // The stream stays owned by the caller and is never closed here; null writes nothing.
     vexScene_api_file(FILE* stream, bool binaryArrays);
     ~vexScene_api_file() override;
     vexScene_api_file(const vexScene_api_file&) = delete;
@@ -87,7 +92,8 @@ class vexScene_api_file : public vexScene_api {
     // The writer's own operation, after the interface's slots.
     virtual bool modify_camera(const char* name);
 
-    // Hands everything buffered so far to the stream.
+    // Hands everything buffered so far to the stream (with fwrite; the stream's own buffer
+    // is not flushed, so direct writes that follow keep their order).
     void flush();
     // errno of the first failed write to the stream, 0 when none failed.
     int writeError() const { return writeError_; }

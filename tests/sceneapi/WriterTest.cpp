@@ -437,6 +437,31 @@ TEST(Writer, ManyLinesAtADeepLevelAreAllIndented) {
     EXPECT_EQ(out, expected);
 }
 
+// The writer batches its output in a 1 MiB buffer and hands blocks over half of it to the
+// stream directly; either way an owner that writes to the stream after `flush` keeps its place.
+TEST(Writer, OwnerWritesAfterFlushKeepTheirPlace) {
+    for (size_t n : {size_t{1}, size_t{1} << 19, (size_t{1} << 19) + 1, (size_t{1} << 20) - 1,
+                     size_t{1} << 20, (size_t{1} << 20) + 1}) {
+        const std::string first(n, 'a'), second(n, 'b');
+        vex::test::MemoryStream memory;
+        {
+            vexScene_api_file w(memory.stream(), false);
+            w.print_formatted("start|");
+            w.print_formatted("%s", first.c_str());
+            w.flush();
+            std::fprintf(memory.stream(), "|owner 1|");
+            w.print_formatted("|");
+            w.print_formatted("%s", second.c_str());
+            w.flush();
+            std::fprintf(memory.stream(), "|owner 2|");
+            w.print_formatted("end");
+        }
+        std::fprintf(memory.stream(), "|owner 3|");
+        ASSERT_EQ(memory.text(), "start|" + first + "|owner 1||" + second + "|owner 2|end|owner 3|")
+            << n;
+    }
+}
+
 TEST(Writer, NullStreamAcceptsEverythingAndWritesNothing) {
     vexScene_api_file w(nullptr, true);
     const int32_t one = 1;
