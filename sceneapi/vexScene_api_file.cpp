@@ -342,7 +342,7 @@ bool vexScene_api_file::begin_group(const char* groupName, bool instance) {
 }
 
 void vexScene_api_file::end_group() {
-    --level_;
+    outdent();
     indented("}\n");
     popContext();
 }
@@ -361,7 +361,7 @@ bool vexScene_api_file::begin_object(const char* objectName, bool instance) {
 }
 
 void vexScene_api_file::end_object() {
-    --level_;
+    outdent();
     indented("}\n");
     popContext();
     block_ = Block::none;
@@ -380,7 +380,7 @@ bool vexScene_api_file::begin_geometry(const char* type) {
 }
 
 void vexScene_api_file::end_geometry() {
-    --level_;
+    outdent();
     indented("}\n");
     popContext();
 }
@@ -401,7 +401,7 @@ bool vexScene_api_file::begin_animation(const char* first, const char* second) {
 }
 
 void vexScene_api_file::end_animation() {
-    --level_;
+    outdent();
     indented("}\n");
     popContext();
 }
@@ -417,7 +417,7 @@ bool vexScene_api_file::begin_load(const char* module) {
 }
 
 void vexScene_api_file::end_load() {
-    --level_;
+    outdent();
     indented("}\n");
 }
 
@@ -431,7 +431,7 @@ void vexScene_api_file::openTopLevel(Block kind, const char* text) {
 
 void vexScene_api_file::closeTopLevel(Block kind) {
     if (block_ == kind) {
-        --level_;
+        outdent();
         indented("}\n");
     }
     statement_ = false;
@@ -498,7 +498,7 @@ bool vexScene_api_file::begin_output(const char* a, const char* b, const char* c
 }
 
 void vexScene_api_file::end_output() {
-    --level_;
+    outdent();
     indented("}\n");
     statement_ = true;
 }
@@ -515,7 +515,7 @@ bool vexScene_api_file::begin_light(const char* lightName) {
 }
 
 void vexScene_api_file::end_light() {
-    --level_;
+    outdent();
     indented("}\n");
 }
 
@@ -604,7 +604,7 @@ bool vexScene_api_file::begin_matrix(const char* matrixName) {
 }
 
 void vexScene_api_file::end_matrix() {
-    --level_;
+    outdent();
     indented("}\n");
 }
 
@@ -629,7 +629,7 @@ bool vexScene_api_file::use_material(const char* materialName) {
 }
 
 void vexScene_api_file::end_material() {
-    --level_;
+    outdent();
     indented("}\n");
 }
 
@@ -695,7 +695,7 @@ bool vexScene_api_file::begin_shader_id(const char* type, int shaderId) {
 }
 
 void vexScene_api_file::end_shader() {
-    --level_;
+    outdent();
     if (capture_) {
         indented("}");
         if (!indentStack_.empty()) {
@@ -1063,7 +1063,7 @@ void vexScene_api_file::end_list() {
     }
     pending_.clear();
     plain(" ],\n");
-    --level_;
+    outdent();
 }
 
 void vexScene_api_file::add_list_item(int32_t code, const void* value) {

@@ -130,6 +130,8 @@ class vexScene_api_file : public vexScene_api {
     void closeTopLevel(Block kind);
     void pushContext();
     void popContext();
+    // A stray end leaves the level at 0 rather than below, so later lines keep their indentation.
+    void outdent() { level_ -= level_ > 0; }
 
     std::vector<int> indentStack_;
     std::vector<std::unique_ptr<CaptureBuffer>> captures_;

@@ -90,17 +90,16 @@ TEST(ValueEncoding, CodesWithoutTextFormWriteOnlyTheFrame) {
 
 TEST(ValueEncoding, CapturedTextValueIsAlwaysIndentedByTwo) {
     const int32_t one = 1;
-    const std::string out = writerOutput([&](W& w) {
-        for (int i = 0; i < 5; ++i) w.begin_load("l");
-        w.begin_shader(nullptr, "env");
-        w.set_value("k", kInt, &one);
-        w.end_shader();
-        CaptureBuffer* text = w.captured_text();
-        w.set_value("reflection map", kCapturedText, &text);
-    });
-    EXPECT_NE(out.find("     \"reflection map\"   \"env\" {\n   \"k\" 1,\n  },\n"),
-              std::string::npos)
-        << out;
+    EXPECT_EQ(writerOutput([&](W& w) {
+                  for (int i = 0; i < 5; ++i) w.begin_load("l");
+                  w.begin_shader(nullptr, "env");
+                  w.set_value("k", kInt, &one);
+                  w.end_shader();
+                  CaptureBuffer* text = w.captured_text();
+                  w.set_value("reflection map", kCapturedText, &text);
+              }),
+              "load \"l\" {\n load \"l\" {\n  load \"l\" {\n   load \"l\" {\n    load \"l\" {\n"
+              "     \"reflection map\"   \"env\" {\n   \"k\" 1,\n  },\n");
 }
 
 TEST(ValueEncoding, TextArraysBreakAfterNineThenEveryEight) {

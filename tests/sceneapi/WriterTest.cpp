@@ -472,29 +472,37 @@ TEST(Writer, NullStreamAcceptsEverythingAndWritesNothing) {
     w.set_value("b", kFloat3Array, &empty);
     w.begin_shader(nullptr, "t");
     w.set_value("c", kFloat3, f3);
-    w.end_shader();
-    w.shader_text(0, w.captured_text());
     w.begin_list("l");
     w.add_list_item(kInt, &one);
     w.end_list();
     w.print_formatted("%d", 1);
+    w.end_shader();
+    CaptureBuffer* captured = w.captured_text();
+    ASSERT_NE(captured, nullptr);
+    EXPECT_EQ(captured->length, 0);
+    EXPECT_STREQ(captured->text(), "");
+    w.shader_text(0, captured);
     w.end_group();
     w.flush();
     EXPECT_EQ(w.writeError(), 0);
 }
 
-TEST(Writer, UnbalancedEndsDoNotCrash) {
-    // Every caller pairs its calls; stray ends must still be harmless.
-    const std::string out = writerOutput([](W& w) {
-        w.end_group();
-        w.end_shader();
-        w.pop_capture();
-        w.end_list();
-        w.end_object();
-        w.begin_group("g", true);
-        w.end_group();
-    });
-    EXPECT_NE(out.find("group \"g\" {"), std::string::npos);
+// Every caller pairs its calls; stray ends must be harmless and leave the level at 0, so
+// what follows is written as if they had not happened.
+TEST(Writer, UnbalancedEndsAreHarmless) {
+    const int32_t one = 1;
+    EXPECT_EQ(writerOutput([&](W& w) {
+                  w.end_group();
+                  w.end_shader();
+                  w.pop_capture();
+                  w.end_list();
+                  w.end_object();
+                  w.end_load();
+                  w.begin_group("g", true);
+                  w.set_value("x", kInt, &one);
+                  w.end_group();
+              }),
+              "}\n}\n ],\n}\n}\n\ngroup \"g\" {\n x 1\n}\n");
 }
 
 }  // namespace
