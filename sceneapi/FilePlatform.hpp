@@ -11,8 +11,9 @@ namespace vex::platform {
 FILE* openUtf8(const std::string& path, const char* mode);
 
 // Returns a binary stream on a duplicate of standard output and points the standard
-// output descriptor at standard error. Failures of the redirection are reported with
-// perror and otherwise ignored; null when no stream could be made.
+// output descriptor at standard error; text still in stdout's buffer goes there too.
+// Failures of the redirection are reported with perror and otherwise ignored; null when
+// no stream could be made.
 FILE* takeOverStandardOutput();
 
 }  // namespace vex::platform
