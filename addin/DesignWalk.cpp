@@ -49,7 +49,6 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::buildScene(
         const Ptr<Component> rootComponent = required(design->rootComponent());
         root->addChildGroup(walkComponent(rootComponent, AppearancePtr(), true));
     }
-    previousStates = currentStates;
     return root;
 }
 

@@ -53,8 +53,10 @@ void FusionSceneExporter::exportFlow(Ptr<adsk::core::Document> document) {
     if (path.empty()) return;
 
     vex::LightFileFactory target(path);
+    // The export is no transfer to the renderer: only a complete file puts the record back.
+    TransferRecord record(previousStates);
     writer = std::make_unique<vex::vexSceneapi_oo>(target);
-    const auto saved = previousStates;
+    auto saved = previousStates;
     previousStates.clear();  // every component counts as changed: the file gets everything
     writer->api()->set_mode(1);
     unitsPerMetre = designUnitScale(document);
@@ -70,9 +72,9 @@ void FusionSceneExporter::exportFlow(Ptr<adsk::core::Document> document) {
         writer->write(*module);
         std::shared_ptr<vex::VexGroup> root = buildScene(document);
         writer->write(*root);
-        previousStates = saved;
         root.reset();
     }
     // Closing reports a short file (full disk, I/O error) instead of leaving it unnoticed.
     target.close();
+    record.commit(std::move(saved));
 }

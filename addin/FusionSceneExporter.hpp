@@ -34,6 +34,8 @@ class FusionSceneExporter {
     // Units of the design's default length unit per metre; also stored in unitsPerMetre.
     float designUnitScale(const adsk::core::Ptr<adsk::core::Document>& document);
 
+    // Walks the design into a scene graph that holds no host reference. The walk's record is
+    // currentStates; it becomes previousStates only once the flow's transfer has arrived.
     std::shared_ptr<vex::VexGroup> buildScene(
         const adsk::core::Ptr<adsk::core::Document>& document);
     std::shared_ptr<vex::VexGroup> walkComponent(
@@ -44,7 +46,8 @@ class FusionSceneExporter {
     ComponentState makeComponentState(const adsk::core::Ptr<adsk::fusion::Component>& component,
                                       const AppearancePtr& appearance, bool visible);
 
-    // Converts one display mesh, scaled to the design's unit; takes the reference over.
+    // Converts one display mesh, scaled to the design's unit, into a node with its own copies
+    // of the arrays; takes the reference over and releases it before returning.
     std::shared_ptr<vex::TriangleObject> convertMesh(
         adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh);
 
@@ -55,4 +58,28 @@ class FusionSceneExporter {
     std::map<std::string, ComponentState> currentStates;
     float unitsPerMetre = 1.0f;
     float unitsPerCentimetre = 100.0f;
+
+  private:
+    // previousStates may never say more than what reached the file or the renderer. A flow
+    // holds one of these from the moment its output can receive anything: unless the transfer
+    // is committed, leaving the scope (a failed write or close, an exception) empties
+    // previousStates, so that the next render sends the whole design.
+    class TransferRecord {
+      public:
+        explicit TransferRecord(std::map<std::string, ComponentState>& previous)
+            : previous_(previous) {}
+        ~TransferRecord() {
+            if (!committed_) previous_.clear();
+        }
+        TransferRecord(const TransferRecord&) = delete;
+        TransferRecord& operator=(const TransferRecord&) = delete;
+        void commit(std::map<std::string, ComponentState> record) {
+            previous_ = std::move(record);
+            committed_ = true;
+        }
+
+      private:
+        std::map<std::string, ComponentState>& previous_;
+        bool committed_ = false;
+    };
 };

@@ -74,6 +74,8 @@ void FusionSceneExporter::renderFlow(Ptr<adsk::core::Document> document) {
         return;
     }
 
+    // From here the renderer may receive part of a transfer; only a whole one is recorded.
+    TransferRecord record(previousStates);
     writer = std::make_unique<vex::vexSceneapi_oo>(target);
     const bool update = target.foundModelSet();
     // A renderer that does not show this design yet gets all of it.
@@ -103,11 +105,12 @@ void FusionSceneExporter::renderFlow(Ptr<adsk::core::Document> document) {
     std::shared_ptr<vex::VexGroup> root = buildScene(Ptr<adsk::core::Document>(document));
     writer->write(*root);
     root.reset();
+    // Whether the renderer took the whole transfer shows only when disconnecting. When it did
+    // not, the user must know, and the record stays empty so that the next click sends all.
     target.close();
-    // The walk has recorded this transfer as sent. When the renderer did not take it, the next
-    // click must send everything again, and the user must know this one did not arrive.
     if (!target.errorMessage().empty()) {
-        previousStates.clear();
         showLinkFailure(target.errorMessage());
+        return;
     }
+    record.commit(currentStates);
 }

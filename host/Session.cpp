@@ -70,6 +70,7 @@ struct SessionState {
     std::vector<std::string> messages;
     std::vector<Session::DialogRecord> dialogs;
     std::function<void(const std::string&)> narrator;
+    long meshArraysBeforeFault = 0;  // 0: no fault planned
 
     void say(const std::string& text) const {
         if (narrator) narrator(text);
@@ -658,17 +659,28 @@ class TriangleMeshImpl : public Impl<fusion::TriangleMesh> {
   public:
     TriangleMeshImpl(DocumentRef d, MeshRef m) : d_(std::move(d)), m_(std::move(m)) {}
     float* nodeCoordinatesAsFloat_raw(std::size_t& count) const override {
-        return array(m_->coordinates, count);
+        return meshArray(m_->coordinates, count);
     }
     float* normalVectorsAsFloat_raw(std::size_t& count) const override {
-        return array(m_->normals, count);
+        return meshArray(m_->normals, count);
     }
     float* textureCoordinatesAsFloat_raw(std::size_t& count) const override {
-        return array(m_->uvs, count);
+        return meshArray(m_->uvs, count);
     }
-    int* nodeIndices_raw(std::size_t& count) const override { return array(m_->indices, count); }
+    int* nodeIndices_raw(std::size_t& count) const override {
+        return meshArray(m_->indices, count);
+    }
 
   private:
+    // A mesh array as array() hands it out, unless it is the one a test planned to fail.
+    template <class T>
+    static T* meshArray(const std::optional<std::vector<T>>& values, std::size_t& count) {
+        const StateRef& state = installed();
+        if (state && state->meshArraysBeforeFault > 0 && --state->meshArraysBeforeFault == 0)
+            throw std::runtime_error("host: mesh array refused as planned");
+        return array(values, count);
+    }
+
     DocumentRef d_;
     MeshRef m_;
 };
@@ -1088,6 +1100,10 @@ std::vector<Session::DefinitionInfo> Session::definitions() const {
         out.push_back({d->id, d->name, d->tooltip, d->resourceFolder,
                        static_cast<int>(d->createdHandlers.size())});
     return out;
+}
+
+long Session::failMeshArray(long n) {
+    return std::exchange(state_->meshArraysBeforeFault, n);
 }
 
 void Session::setNarrator(std::function<void(const std::string&)> narrator) {

@@ -91,6 +91,11 @@ class Session {
     };
     std::vector<DefinitionInfo> definitions() const;
 
+    // A host fault for tests: the n-th mesh array asked for from now on (1: the next one) is
+    // refused, its host call throwing std::runtime_error; 0 plans none. Returns how many arrays
+    // the previous plan still had to go: 0 when it was carried out or there was none.
+    long failMeshArray(long n);
+
     // Receives the host's narration (-v); empty to stay silent.
     void setNarrator(std::function<void(const std::string&)> narrator);
 

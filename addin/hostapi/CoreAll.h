@@ -48,21 +48,33 @@ ADSK_HOSTAPI_EXPORT void DeallocateArrayInternal(double* array);
 
 namespace detail {
 
+// Hands a host array back when it goes out of scope, so that a copy that throws (an allocation
+// failure) does not keep it from the host.
+template <class T>
+class HandBack {
+  public:
+    explicit HandBack(T* array) : array_(array) {}
+    ~HandBack() { DeallocateArrayInternal(array_); }
+    HandBack(const HandBack&) = delete;
+    HandBack& operator=(const HandBack&) = delete;
+
+  private:
+    T* array_;
+};
+
 // Copies a host text and hands it back; a null text becomes "".
 inline std::string takeText(char* text) {
     if (text == nullptr) return std::string();
-    std::string copy(text);
-    DeallocateArrayInternal(text);
-    return copy;
+    const HandBack<char> handBack(text);
+    return std::string(text);
 }
 
 // Copies a host array of count elements and hands it back; a null array becomes empty.
 template <class T>
 std::vector<T> takeArray(T* array, std::size_t count) {
     if (array == nullptr) return {};
-    std::vector<T> copy(array, array + count);
-    DeallocateArrayInternal(array);
-    return copy;
+    const HandBack<T> handBack(array);
+    return std::vector<T>(array, array + count);
 }
 
 }  // namespace detail

@@ -3,11 +3,15 @@
 // record across walks of one exporter. One design also goes through fusion-host and the scene
 // summary tool, so the same tree is pinned in the file the real programs write.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,42 @@
 
 namespace core = adsk::core;
 using core::Ptr;
+
+// Allocation failures on demand: while armed, the n-th allocation of at least 4 KiB throws
+// std::bad_alloc, wherever it is made (host, add-in, writer).
+namespace {
+long largeAllocationsBeforeFailure = 0;  // 0: none planned
+void* allocate(std::size_t size) {
+    if (size >= 4096 && largeAllocationsBeforeFailure > 0 && --largeAllocationsBeforeFailure == 0)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -45,7 +85,12 @@ class Walk {
         session_.uninstall();
     }
 
-    std::shared_ptr<vex::VexGroup> build() { return exporter_->buildScene(document_); }
+    // A walk whose transfer arrived, as the render flow records it.
+    std::shared_ptr<vex::VexGroup> build() {
+        auto root = exporter_->buildScene(document_);
+        exporter_->previousStates = exporter_->currentStates;
+        return root;
+    }
     host::DocumentModel& model() { return *model_; }
     host::Session& session() { return session_; }
     FusionSceneExporter& exporter() { return *exporter_; }
@@ -177,11 +222,6 @@ const std::string kRulesTree = R"(Gearbox 0x0
     Bare 0x8401
 )";
 
-long held(const host::Audit& audit, const std::string& type) {
-    const auto found = audit.references.find(type);
-    return found == audit.references.end() ? 0 : found->second;
-}
-
 class WalkTest : public testing::Test {
   protected:
     // Whatever other tests of this program left held (the add-in's application reference).
@@ -311,25 +351,19 @@ TEST_F(WalkTest, MeshesAreScaledAndArraysThatDoNotLineUpAreLeftOut) {
     EXPECT_EQ(text.find("#error"), std::string::npos) << text;
 }
 
-TEST_F(WalkTest, MeshArraysAreCopiedOnlyWhileWrittenAndHandedBack) {
+TEST_F(WalkTest, MeshesAreCopiedDuringTheWalkAndTheHostGetsEverythingBack) {
     Walk walk(withBoxes(kRules));
+    const host::Audit start = host::Audit::now();
     auto root = walk.build();
-    // The tree keeps the host's meshes (12 placed meshes) but neither their arrays nor copies.
-    EXPECT_EQ(heldMeshBytes(*root), 0u);
+    // 12 placed box meshes of 24 nodes and 12 triangles, copied into the tree: nothing of the
+    // host is held any more.
+    EXPECT_EQ(heldMeshBytes(*root), 12u * 4 * (72 + 72 + 48 + 36));
     const host::Audit built = host::Audit::now();
-    EXPECT_TRUE(built.arrays.empty()) << built.text();
-    EXPECT_EQ(held(built, "adsk::fusion::TriangleMesh"),
-              held(before_, "adsk::fusion::TriangleMesh") + 12)
-        << built.text();
+    EXPECT_EQ(built.arrays, start.arrays) << built.text();
+    EXPECT_EQ(built.references, start.references) << built.text();
     const std::string once = written(*root);
-    EXPECT_TRUE(host::Audit::now().arrays.empty()) << host::Audit::now().text();
-    EXPECT_EQ(heldMeshBytes(*root), 0u);  // each copy went as soon as its mesh was written
-    // Written again, the tree gives the same bytes: nothing was lost by dropping the copies.
     EXPECT_EQ(written(*root), once);
     EXPECT_NE(once.find("\"vertices\" [ 10 0 0,10 20 0,10 20 30,"), std::string::npos) << once;
-    root.reset();
-    EXPECT_EQ(held(host::Audit::now(), "adsk::fusion::TriangleMesh"),
-              held(before_, "adsk::fusion::TriangleMesh"));
 }
 
 // The change record: Rig places Arm (which places Pin) and Wheel.
@@ -445,6 +479,15 @@ TEST_F(WalkTest, AnEditMarksOnlyItsComponentChanged) {
     }
 }
 
+// The walk after a render and the hiding of Arm's body.
+const std::string kBeamHidden = R"(Rig 0x0
+  Rig 0x1
+    Arm 0x8001
+      Pin 0x1
+      Beam 0x8401
+    Wheel 0x1
+)";
+
 TEST_F(WalkTest, ExportSendsEverythingAndKeepsTheRecordOfTheLastTransfer) {
     Walk walk(withBoxes(kRig));
     walk.build();  // as a render transfer would
@@ -461,13 +504,123 @@ TEST_F(WalkTest, ExportSendsEverythingAndKeepsTheRecordOfTheLastTransfer) {
     EXPECT_NE(scene.find("group \"Beam\" {\n    flags 33793\n   }\n"), std::string::npos) << scene;
     EXPECT_NE(scene.find("object \"Peg\""), std::string::npos);
     // The export was no transfer to the renderer: the next walk still sends the hidden body.
-    EXPECT_EQ(dump(*walk.build()), R"(Rig 0x0
-  Rig 0x1
-    Arm 0x8001
-      Pin 0x1
-      Beam 0x8401
-    Wheel 0x1
-)");
+    EXPECT_EQ(dump(*walk.build()), kBeamHidden);
+}
+
+// A flat strip of n nodes with normals and texture coordinates: every array 4 KiB or more.
+host::MeshRef strip(int nodes) {
+    auto mesh = std::make_shared<host::MeshModel>();
+    mesh->coordinates.emplace();
+    mesh->normals.emplace();
+    mesh->uvs.emplace();
+    mesh->indices.emplace();
+    for (int i = 0; i < nodes; ++i) {
+        mesh->coordinates->insert(mesh->coordinates->end(), {i / 2.0f, i % 2 * 1.0f, 0});
+        mesh->normals->insert(mesh->normals->end(), {0, 0, 1});
+        mesh->uvs->insert(mesh->uvs->end(), {i / 2.0f, i % 2 * 1.0f});
+        if (i >= 2) mesh->indices->insert(mesh->indices->end(), {i - 2, i - 1, i});
+    }
+    return mesh;
+}
+
+// The file size limit of this process for one scope; a write beyond it fails with EFBIG.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        signal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, signal_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*signal_)(int) = SIG_DFL;
+};
+
+// Every point of an export where the host refuses an array, an allocation of 4 KiB or more
+// fails, or the file stops taking bytes: the flow ends with an error, every host array is
+// handed back and every reference released, and once anything reached the file the record of
+// the last render is gone, so the next render sends everything (before that, the record may
+// still say what the renderer holds). Each fault is moved one step further until the export no
+// longer reaches it, and must then write the whole file.
+TEST_F(WalkTest, EveryFaultOfAnExportLeavesNothingHeldAndTheNextRenderSendsEverything) {
+    struct Fault {
+        const char* what;
+        std::function<void(host::Session&, long n)> arm;  // at its n-th chance
+        std::function<bool(host::Session&)> disarm;       // true when it never fired
+    };
+    std::optional<FileSizeLimit> limit;
+    const std::vector<Fault> faults = {
+        {"host refuses mesh array", [](host::Session& s, long n) { s.failMeshArray(n); },
+         [](host::Session& s) { return s.failMeshArray(0) != 0; }},
+        {"large allocation fails",
+         [](host::Session&, long n) { largeAllocationsBeforeFailure = n; },
+         [](host::Session&) { return std::exchange(largeAllocationsBeforeFailure, 0) != 0; }},
+        // Whether the file fitted shows in the export's outcome alone.
+        {"file full after n x 4 KiB",
+         [&](host::Session&, long n) { limit.emplace(static_cast<rlim_t>(n) * 4096); },
+         [&](host::Session&) {
+             limit.reset();
+             return true;
+         }},
+    };
+    Walk reference(withBoxes(kRig));
+    reference.model().products.at(0).root->bodies.at(0).faces.at(0).meshes.at(0) = strip(400);
+    host::applyEdit(reference.model(), edit(host::Edit::Kind::HideBody, "Arm/Beam"));
+    const std::filesystem::path file = reference.scratch() / "rig.rmq";
+    reference.session().answerSaveDialog(file.string());
+    reference.exporter().exportFlow(reference.document());
+    const std::string whole = addintest::readFile(file);
+
+    for (const Fault& fault : faults) {
+        long n = 1, opened = 0;
+        for (bool fired = true; fired && n < 200; ++n) {
+            Walk walk(withBoxes(kRig));
+            walk.model().products.at(0).root->bodies.at(0).faces.at(0).meshes.at(0) = strip(400);
+            walk.build();  // as a render transfer would
+            host::applyEdit(walk.model(), edit(host::Edit::Kind::HideBody, "Arm/Beam"));
+            walk.session().answerSaveDialog(file.string());
+            std::filesystem::remove(file);
+            const host::Audit start = host::Audit::now();
+            bool failed = false;
+            fault.arm(walk.session(), n);
+            try {
+                walk.exporter().exportFlow(walk.document());
+            } catch (const std::exception&) {
+                failed = true;
+            }
+            fired = !fault.disarm(walk.session());
+            const std::string at = std::string(fault.what) + " " + std::to_string(n);
+            const host::Audit end = host::Audit::now();
+            EXPECT_EQ(end.arrays, start.arrays) << at << ": " << end.text();
+            EXPECT_EQ(end.references, start.references) << at << ": " << end.text();
+            if (!failed) {
+                // Passed or survived the fault: then the file must be whole.
+                EXPECT_EQ(addintest::readFile(file), whole) << at;
+                continue;
+            }
+            fired = true;  // the export reached the fault
+            const bool everything = walk.exporter().previousStates.empty();
+            const std::string next = dump(*walk.build());
+            if (everything) {
+                EXPECT_EQ(next.find(" 0x1\n"), std::string::npos) << at << "\n" << next;
+            }
+            if (std::filesystem::exists(file) && std::filesystem::file_size(file) > 0) {
+                ++opened;
+                EXPECT_TRUE(everything) << at;
+            } else if (!everything) {
+                EXPECT_EQ(next, kBeamHidden) << at;
+            }
+        }
+        EXPECT_GT(opened, 2) << fault.what << ": too few points of failure";
+        EXPECT_LT(n, 200) << fault.what << ": the export never got past the fault";
+    }
 }
 
 // The same tree in the file that fusion-host has the add-in write, read by the summary tool.
