@@ -13,7 +13,14 @@ LightFileFactory::LightFileFactory(const std::string& path) {
         std::perror("opening file");
         throw std::runtime_error("could not open file: \"" + path + "\"");
     }
-    writer_ = new vexScene_api_file(stream_, true);
+    try {
+        writer_ = new vexScene_api_file(stream_, true);
+    } catch (...) {
+        // No destructor runs for a target that was never made: the stream is closed here.
+        std::fclose(stream_);
+        stream_ = nullptr;
+        throw;
+    }
 }
 
 LightFileFactory::~LightFileFactory() {
