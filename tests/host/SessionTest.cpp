@@ -67,20 +67,6 @@ class SessionTest : public testing::Test {
     Ptr<core::UserInterface> ui;
 };
 
-TEST_F(SessionTest, StandardLayoutHasQuickAccessToolbarAndRenderPanel) {
-    Ptr<core::Toolbars> toolbars = ui->toolbars();
-    ASSERT_TRUE(toolbars->itemById("QAT"));
-    EXPECT_EQ(toolbars->itemById("QAT")->id(), "QAT");
-    EXPECT_FALSE(toolbars->itemById("nope"));
-    Ptr<core::Workspaces> ws = ui->workspaces();
-    ASSERT_EQ(ws->count(), 3u);
-    EXPECT_FALSE(ws->item(3));
-    EXPECT_EQ(ws->item(ws->count() - 1)->id(), "FusionDocumentationEnvironment");
-    Ptr<core::ToolbarPanels> panels = ws->itemById("FusionRenderEnvironment")->toolbarPanels();
-    EXPECT_EQ(panels->itemById("RenderPanel")->id(), "RenderPanel");
-    EXPECT_EQ(panels->item(panels->count() - 1)->id(), "InCanvasRenderPanel");
-}
-
 TEST_F(SessionTest, DefinitionsAndControlsAreFoundByIdAndNotDuplicated) {
     Ptr<core::CommandDefinitions> defs = ui->commandDefinitions();
     Ptr<core::ButtonDefinition> def = defs->addButtonDefinition("cmd", "Name", "Tip", kIcons);
