@@ -5,6 +5,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cmath>
@@ -282,9 +283,13 @@ std::string resolveResourceFolder(const std::string& folder, const void* caller)
     if (fs::path(folder).is_absolute()) return folder;
     fs::path library;
     Dl_info info{};
-    if (dladdr(caller, &info) != 0 && info.dli_fname != nullptr && info.dli_fname[0] == '/')
-        library = info.dli_fname;
+    link_map* map = nullptr;
     std::error_code ec;
+    // A library's name is the path it was loaded by (relative to the working folder at most);
+    // the main program's is empty.
+    if (dladdr1(caller, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 && map &&
+        map->l_name != nullptr && map->l_name[0] != '\0')
+        library = fs::absolute(map->l_name, ec);
     if (library.empty()) library = fs::read_symlink("/proc/self/exe", ec);
     return (library.parent_path() / folder).lexically_normal().string();
 }
