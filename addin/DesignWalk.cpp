@@ -52,18 +52,58 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::buildScene(
     return root;
 }
 
-std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Component>& component,
-                                                                  const AppearancePtr& appearance,
-                                                                  bool visible) {
+namespace {
+
+// The helpers below do the work of one level of walkComponent, which recurses once per level of
+// the design on the host's main thread (1 MiB of stack on Windows); kept out of line, their
+// locals are not held on the stack by every level below.
+
+// The component's group, marked changed against the previous record; records its state.
+[[gnu::noinline]] std::shared_ptr<vex::VexGroup> componentGroup(
+    FusionSceneExporter& exporter, const Ptr<Component>& component,
+    const FusionSceneExporter::AppearancePtr& appearance, bool visible, bool& changed) {
     required(component);
     const std::string key = component->name();
     auto group = std::make_shared<vex::VexGroup>(key);
     group->setFlags(kComponentFlags);
-    ComponentState state = makeComponentState(component, appearance, visible);
-    const auto previous = previousStates.find(key);
-    const bool changed = previous == previousStates.end() || statesDiffer(state, previous->second);
+    ComponentState state = exporter.makeComponentState(component, appearance, visible);
+    const auto previous = exporter.previousStates.find(key);
+    changed = previous == exporter.previousStates.end() || statesDiffer(state, previous->second);
     group->setFlags(changed ? kComponentFlags | kChanged : kComponentFlags);
-    currentStates[key] = std::move(state);
+    exporter.currentStates[key] = std::move(state);
+    return group;
+}
+
+// Gives the child group its occurrence's placement.
+[[gnu::noinline]] void place(vex::VexGroup& child, const Ptr<adsk::fusion::Occurrence>& occurrence,
+                             float unitsPerCentimetre) {
+    const Ptr<adsk::core::Matrix3D> matrix = required(occurrence->transform());
+    vex::VexGroup::Transform transform;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) transform[c * 4 + r] = matrix->getCell(r, c);
+    // Host placements are in centimetres; the scene is in the design's unit.
+    for (int i3 : {12, 13, 14}) transform[i3] *= static_cast<double>(unitsPerCentimetre);
+    child.setTransform(transform);
+}
+
+[[gnu::noinline]] void addBodies(FusionSceneExporter& exporter, vex::VexGroup& group,
+                                 const Ptr<Component>& component,
+                                 const FusionSceneExporter::AppearancePtr& appearance) {
+    const Ptr<adsk::fusion::BRepBodies> bodies = required(component->bRepBodies());
+    const size_t bodyCount = bodies->count();
+    for (size_t i = 0; i < bodyCount; ++i) {
+        const Ptr<BRepBody> body = required(bodies->item(i));
+        group.addChildGroup(exporter.bodyContent(body, appearance, body->isVisible()));
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Component>& component,
+                                                                  const AppearancePtr& appearance,
+                                                                  bool visible) {
+    bool changed = false;
+    auto group = componentGroup(*this, component, appearance, visible, changed);
     if (!visible) return group;
 
     const Ptr<adsk::fusion::Occurrences> occurrences = required(component->occurrences());
@@ -74,23 +114,10 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Comp
         const bool childVisible = occurrence->isVisible();
         const AppearancePtr override = occurrence->appearance();
         auto child = walkComponent(childComponent, override, childVisible);
-        const Ptr<adsk::core::Matrix3D> matrix = required(occurrence->transform());
-        vex::VexGroup::Transform transform;
-        for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 4; ++c) transform[c * 4 + r] = matrix->getCell(r, c);
-        // Host placements are in centimetres; the scene is in the design's unit.
-        for (int i3 : {12, 13, 14}) transform[i3] *= static_cast<double>(unitsPerCentimetre);
-        child->setTransform(transform);
+        place(*child, occurrence, unitsPerCentimetre);
         group->addChildGroup(std::move(child));
     }
-    if (changed) {
-        const Ptr<adsk::fusion::BRepBodies> bodies = required(component->bRepBodies());
-        const size_t bodyCount = bodies->count();
-        for (size_t i = 0; i < bodyCount; ++i) {
-            const Ptr<BRepBody> body = required(bodies->item(i));
-            group->addChildGroup(bodyContent(body, appearance, body->isVisible()));
-        }
-    }
+    if (changed) addBodies(*this, *group, component, appearance);
     return group;
 }
 

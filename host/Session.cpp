@@ -4,11 +4,14 @@
 #include "Session.hpp"
 
 #include <cxxabi.h>
+#include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <typeinfo>
@@ -72,8 +75,14 @@ struct SessionState {
     std::function<void(const std::string&)> narrator;
     long meshArraysBeforeFault = 0;  // 0: no fault planned
 
+    std::vector<std::string> errors;
+
     void say(const std::string& text) const {
         if (narrator) narrator(text);
+    }
+    void report(const std::string& text) {
+        errors.push_back(text);
+        say("error: " + text);
     }
 };
 using StateRef = std::shared_ptr<SessionState>;
@@ -176,11 +185,14 @@ class CommandCreatedEventImpl : public Impl<core::CommandCreatedEvent> {
     CommandCreatedEventImpl(StateRef s, DefinitionRef d) : s_(std::move(s)), d_(std::move(d)) {}
     char* name_raw() const override { return text("commandCreated"); }
     Ptr<core::Base> sender() const override { return make<CommandDefinitionImpl>(s_, d_); }
+    // A handler added twice is notified twice, so an add-in that adds its handler again shows
+    // up in the handler count instead of being silently forgiven.
     bool add(core::CommandCreatedEventHandler* handler) override {
+        if (!handler) return false;
         auto& hs = d_->createdHandlers;
-        if (!handler || std::find(hs.begin(), hs.end(), handler) != hs.end()) return false;
         hs.push_back(handler);
-        s_->say("handler added to the command-created event of " + d_->id);
+        s_->say("handler added to the command-created event of " + d_->id + " (" +
+                std::to_string(hs.size()) + " now)");
         return true;
     }
     bool remove(core::CommandCreatedEventHandler* handler) override {
@@ -208,9 +220,8 @@ class CommandEventImpl : public Impl<core::CommandEvent> {
     char* name_raw() const override { return text("execute"); }
     Ptr<core::Base> sender() const override;
     bool add(core::CommandEventHandler* handler) override {
-        auto& hs = c_->executeHandlers;
-        if (!handler || std::find(hs.begin(), hs.end(), handler) != hs.end()) return false;
-        hs.push_back(handler);
+        if (!handler) return false;
+        c_->executeHandlers.push_back(handler);
         return true;
     }
     bool remove(core::CommandEventHandler* handler) override {
@@ -266,6 +277,24 @@ class CommandEventArgsImpl : public Impl<core::CommandEventArgs> {
     CommandRef c_;
 };
 
+// Like the real host, a relative resource folder lies beside the add-in library that names it
+// (found from an address of its code); the main program stands for code linked into it.
+std::string resolveResourceFolder(const std::string& folder, const void* caller) {
+    namespace fs = std::filesystem;
+    if (fs::path(folder).is_absolute()) return folder;
+    fs::path library;
+    Dl_info info{};
+    link_map* map = nullptr;
+    std::error_code ec;
+    // A library's name is the path it was loaded by (relative to the working folder at most);
+    // the main program's is empty.
+    if (dladdr1(caller, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 && map &&
+        map->l_name != nullptr && map->l_name[0] != '\0')
+        library = fs::absolute(map->l_name, ec);
+    if (library.empty()) library = fs::read_symlink("/proc/self/exe", ec);
+    return (library.parent_path() / folder).lexically_normal().string();
+}
+
 class CommandDefinitionsImpl : public Impl<core::CommandDefinitions> {
   public:
     explicit CommandDefinitionsImpl(StateRef s) : s_(std::move(s)) {}
@@ -283,11 +312,19 @@ class CommandDefinitionsImpl : public Impl<core::CommandDefinitions> {
                                                     const std::string& tooltip,
                                                     const std::string& resourceFolder) override {
         if (id.empty() || itemById(id)) return nullptr;
+        // The add-in calling is the one whose icons these are.
+        const std::string folder =
+            resolveResourceFolder(resourceFolder, __builtin_return_address(0));
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec)) {
+            s_->report("button definition " + id + ": resource folder \"" + resourceFolder +
+                       "\" not found (" + folder + ")");
+            return nullptr;
+        }
         auto d = std::make_shared<DefinitionModel>(
             DefinitionModel{id, name, tooltip, resourceFolder, {}});
         s_->definitions.push_back(d);
-        s_->say("button definition " + id + " \"" + name + "\" added (resources " + resourceFolder +
-                ")");
+        s_->say("button definition " + id + " \"" + name + "\" added (resources " + folder + ")");
         return make<CommandDefinitionImpl>(s_, d);
     }
 
@@ -1076,6 +1113,10 @@ ClickReport Session::click(const std::string& controlId) {
 
 const std::vector<std::string>& Session::messageBoxes() const {
     return state_->messages;
+}
+
+const std::vector<std::string>& Session::errors() const {
+    return state_->errors;
 }
 
 const std::vector<Session::DialogRecord>& Session::saveDialogs() const {

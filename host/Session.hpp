@@ -68,6 +68,10 @@ class Session {
     // Texts of the message boxes shown so far ("title: text").
     const std::vector<std::string>& messageBoxes() const;
 
+    // Errors the host gave the add-in so far (a button definition whose resource folder is
+    // missing).
+    const std::vector<std::string>& errors() const;
+
     // The save dialogs shown so far, as the add-in set them up.
     struct DialogRecord {
         std::string filter;

@@ -64,7 +64,8 @@ const char* kUsageText =
     "\n"
     "Exit status: 0 when everything went through; 1 when the add-in failed (run returned false,\n"
     "a message box, an exception out of a handler, a missing button, a bad array hand-back,\n"
-    "an edit whose target is not in the design);\n"
+    "an edit whose target is not in the design, a host error such as a missing icon\n"
+    "folder);\n"
     "2 for bad arguments, a bad design or an add-in library that cannot be loaded.\n";
 
 // One step of the command line.
@@ -180,6 +181,7 @@ class Host {
         say("loaded add-in " + addinPath);
 
         bool started = call(run, "run");
+        reportHostErrors();
         if (started) {
             for (const auto& c : session_.controls())
                 say("control " + c.id + " in " + c.place + (c.visible ? "" : " (hidden)"));
@@ -266,9 +268,17 @@ class Host {
             return;
         }
         for (const auto& e : report.exceptions) fail(e);
+        reportHostErrors();
         const auto& boxes = session_.messageBoxes();
         for (std::size_t i = messages; i < boxes.size(); ++i) fail("message box: " + boxes[i]);
         audit("after " + flow);
+    }
+
+    // Errors the host handed the add-in (a missing icon folder) fail the run like its own.
+    void reportHostErrors() {
+        const auto& errors = session_.errors();
+        for (; reportedErrors_ < errors.size(); ++reportedErrors_)
+            fail("host error: " + errors[reportedErrors_]);
     }
 
     void audit(const std::string& when) {
@@ -289,6 +299,7 @@ class Host {
     const Options& o_;
     host::Session session_;
     bool failed_ = false;
+    std::size_t reportedErrors_ = 0;
 };
 
 }  // namespace

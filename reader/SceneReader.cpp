@@ -21,9 +21,10 @@ namespace vex {
 
 namespace {
 
-// Deeper nesting than any scene the writer produces; the limit keeps hostile input from
-// exhausting the stack when the tree is destroyed.
-constexpr size_t kMaxDepth = 256;
+// Deeper nesting than any scene the writer produces (designs go 1,000 levels deep, and each
+// level is a group); the limit keeps hostile input from exhausting the stack when the tree is
+// destroyed.
+constexpr size_t kMaxDepth = 2048;
 // Longest bare word and number; the longest "%16.16f" text is about 330 bytes.
 constexpr size_t kMaxWord = 1024;
 constexpr size_t kMaxNumber = 400;

@@ -2,8 +2,13 @@
 // workspace or panel is missing), a second run that adds nothing, clicks through the handlers,
 // and what the add-in still holds after every flow and after stop.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -121,6 +126,22 @@ TEST(AddInLifecycle, SecondRunAddsNothingAndStopReleasesTheUserInterface) {
     EXPECT_TRUE(report.exceptions.empty());
     EXPECT_EQ(addintest::readFile(again), addintest::readFile(file));
     EXPECT_EQ(references(), kWithExporter);
+
+    // Every save dialog proposes the document's full name, version included, and an unnamed
+    // document "Untitled.rmq".
+    host::DocumentRef unnamed = sample();
+    unnamed->name.clear();
+    session.openDocument(unnamed);
+    session.answerSaveDialog(std::nullopt);
+    EXPECT_EQ(session.click(kPanelExport).executeHandlers, 1);
+    std::vector<std::string> dialogs;
+    for (const auto& d : session.saveDialogs())
+        dialogs.push_back(d.filter + " | " + std::to_string(d.filterIndex) + " | " +
+                          d.initialDirectory + " | " + d.initialFilename);
+    const std::string setUp = "RayMint scene (*.rmq) | 0 | %CSIDL_MYDOCUMENTS% | ";
+    std::vector<std::string> expected(4, setUp + "Sample Cart v3");
+    expected.push_back(setUp + "Untitled.rmq");
+    EXPECT_EQ(dialogs, expected);
     EXPECT_TRUE(stop(""));
     EXPECT_EQ(references(), kAfterStop);
 }
@@ -195,5 +216,138 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"noQuickAccessToolbar",
                    layout({"NavToolbar"}, host::Layout::standard().workspaces), false, ""}),
     [](const testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.what); });
+
+}  // namespace
+
+namespace {
+
+// ---- a deep design on a small stack ---------------------------------------------------------
+
+// The host runs commands on its main thread, which has 1 MiB of stack on Windows. The walk,
+// the writing and the release of the scene graph each go down once per level; a design as deep
+// as the host accepts must fit. The walk, the deepest of the three, takes 171 bytes per level in
+// a release build and 620 under GCC's AddressSanitizer at -O0, so the sanitizer build gets the
+// same 1 MiB and catches a walk that grows.
+constexpr size_t kHostStack = size_t{1} << 20;
+constexpr unsigned char kUnused = 0xa5;
+
+// Marks the stack below this frame as unused (a margin keeps clear of the frame itself).
+__attribute__((no_sanitize_address, noinline)) void paintStack(unsigned char* low) {
+    auto* high = static_cast<unsigned char*>(__builtin_frame_address(0)) - 1024;
+    for (volatile unsigned char* p = low; p < high; ++p) *p = kUnused;
+}
+
+__attribute__((no_sanitize_address, noinline)) size_t unusedStack(const unsigned char* low,
+                                                                  size_t size) {
+    size_t n = 0;
+    while (n < size && static_cast<const volatile unsigned char*>(low)[n] == kUnused) ++n;
+    return n;
+}
+
+struct StackRun {
+    std::function<void()> job;
+    unsigned char* low;
+    size_t size;
+    size_t used = 0;
+};
+
+void* runPainted(void* arg) {
+    auto* run = static_cast<StackRun*>(arg);
+    paintStack(run->low);
+    run->job();
+    run->used = run->size - unusedStack(run->low, run->size);
+    return nullptr;
+}
+
+// Runs `job` on a thread with `size` bytes of stack above a guard page; the most it used.
+size_t onStackOf(size_t size, std::function<void()> job) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* block = mmap(nullptr, size + page, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (block == MAP_FAILED) throw std::runtime_error("mmap failed");
+    mprotect(block, page, PROT_NONE);
+    StackRun run{std::move(job), static_cast<unsigned char*>(block) + page, size};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstack(&attr, run.low, size);
+    pthread_t thread;
+    const int created = pthread_create(&thread, &attr, runPainted, &run);
+    if (created == 0) pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    munmap(block, size + page);
+    if (created != 0) throw std::runtime_error("pthread_create failed");
+    return run.used;
+}
+
+// Components c0 to cN-1, each placing the next 1 cm up and holding one box body.
+std::string chain(int levels) {
+    std::string json = R"({"document": "deep", "products": [{"type": "design", "root": "c0",
+      "components": [)";
+    for (int i = 0; i < levels; ++i) {
+        const std::string n = std::to_string(i);
+        json += std::string(i ? "," : "") + "\n{\"name\": \"c" + n +
+                "\", \"bodies\": [{\"name\": \"b" + n +
+                R"(", "faces": [{"meshes": [{"box": {"min": [0, 0, 0], "max": [1, 1, 1]}}]}]}])";
+        if (i + 1 < levels)
+            json += R"(, "occurrences": [{"component": "c)" + std::to_string(i + 1) +
+                    R"(", "transform": {"translation": [0, 0, 1]}}])";
+        json += "}";
+    }
+    return json + "]}]}";
+}
+
+// The tree rmq-inspect prints for chain(levels): component groups nested down, each with its
+// body after the placed component.
+std::string chainTree(int levels) {
+    std::string tree = "tree:\n  group \"deep\"\n";
+    auto indent = [](int depth) { return std::string(2 * depth, ' '); };
+    for (int i = 0; i < levels; ++i)
+        tree += indent(i + 2) + "group \"c" + std::to_string(i) + "\"  flags 32769\n";
+    for (int i = levels - 1; i >= 0; --i) {
+        const std::string b = "\"b" + std::to_string(i) + "\"";
+        tree += indent(i + 3) + "group " + b + "  flags 1024\n" + indent(i + 4) + "group " + b +
+                "  flags 65536\n" + indent(i + 5) + "object " + b + "  flags 0\n";
+    }
+    return tree;
+}
+
+TEST(AddInOnASmallStack, ThousandLevelDesignExportsWhole) {
+    addintest::ScratchDir dir;
+    host::Session session;
+    session.install();
+    ASSERT_TRUE(run(""));
+    const int levels[] = {1, 1000};
+    size_t used[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        const std::filesystem::path design = dir / "deep.json", file = dir / "deep.rmq";
+        addintest::writeFile(design, chain(levels[k]));
+        session.openDocument(host::loadJsonDesign(design.string()));
+        session.answerSaveDialog(file.string());
+        host::ClickReport report;
+        used[k] = onStackOf(kHostStack, [&] { report = session.click(kPanelExport); });
+        EXPECT_EQ(report.executeHandlers, 1);
+        EXPECT_TRUE(report.exceptions.empty()) << report.exceptions.front();
+
+        const addintest::Result inspect =
+            addintest::run(std::string(RMQ_INSPECT) + " --tree " + file.string());
+        ASSERT_EQ(inspect.status, 0) << inspect.out.substr(0, 2000);
+        const size_t tree = inspect.out.find("tree:\n");
+        ASSERT_NE(tree, std::string::npos);
+        EXPECT_EQ(inspect.out.substr(tree), chainTree(levels[k]));
+        EXPECT_NE(inspect.out.find("triangles: " + std::to_string(12 * levels[k]) + "\n"),
+                  std::string::npos);
+        // Every placement arrives, 1 cm up in a design in centimetres.
+        const std::string scene = addintest::readFile(file);
+        const std::string up = "transform 1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1\n";
+        size_t placements = 0;
+        for (size_t at = 0; (at = scene.find(up, at)) != std::string::npos; at += up.size())
+            ++placements;
+        EXPECT_EQ(placements, static_cast<size_t>(levels[k] - 1));
+    }
+    EXPECT_TRUE(stop(""));
+    std::printf("stack: %zu bytes at %d level, %zu at %d levels (of %zu): %zu per level\n", used[0],
+                levels[0], used[1], levels[1], kHostStack,
+                (used[1] - used[0]) / static_cast<size_t>(levels[1] - levels[0]));
+}
 
 }  // namespace

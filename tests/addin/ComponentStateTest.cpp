@@ -68,14 +68,4 @@ TEST(ComponentState, VersionSuffix) {
     EXPECT_EQ(stripVersionSuffix(" v1"), "");
 }
 
-TEST(ComponentState, UnitsPerMetre) {
-    EXPECT_EQ(unitsPerMetreOf("in"), 39.37008f);
-    EXPECT_EQ(unitsPerMetreOf("m"), 1.0f);
-    EXPECT_EQ(unitsPerMetreOf("cm"), 100.0f);
-    EXPECT_EQ(unitsPerMetreOf("mm"), 1000.0f);
-    EXPECT_EQ(unitsPerMetreOf("ft"), 3.28084f);
-    EXPECT_EQ(unitsPerMetreOf("yd"), 0.0f);
-    EXPECT_EQ(unitsPerMetreOf("MM"), 0.0f);
-}
-
 }  // namespace

@@ -273,28 +273,41 @@ TEST_F(WalkTest, RootGroupIsTheDocumentNameWithoutItsVersion) {
     }
 }
 
-TEST_F(WalkTest, PlacementsAreColumnMajorAndScaledToTheDesignUnit) {
+// Through the export: the units per metre of the design's unit and the placement scaled from
+// centimetres to it, column by column.
+TEST_F(WalkTest, ExportScalesPlacementsToTheDesignUnit) {
     struct Case {
         const char* unit;
-        double perCentimetre;
+        const char* metre;        // "meter_scale"
+        const char* translation;  // 2.5 cm in the design's unit
     };
-    // Host cells row by row: a quarter turn about z, then 2.5 cm along each axis.
-    for (const Case& c : {Case{"mm", 10}, Case{"cm", 1}, Case{"m", 0.01}, Case{"in", 1 / 2.54},
-                          Case{"ft", 1 / 30.48}}) {
+    // Host cells row by row: a quarter turn about z, then 2.5 cm along each axis. Units that
+    // are not listed (the match is exact) leave one unit per metre.
+    for (const Case& c :
+         {Case{"mm", "1000", "25"}, Case{"cm", "100", "2.5"}, Case{"m", "1", "0.025"},
+          Case{"in", "39.3701", "0.984252"}, Case{"ft", "3.28084", "0.082021"},
+          Case{"yd", "1", "0.025"}, Case{"MM", "1", "0.025"}}) {
         Walk walk(R"({"document": "d", "products": [{"type": "design", "unit": ")" +
                   std::string(c.unit) + R"(", "root": "r", "components": [
                     {"id": "r", "name": "R", "occurrences": [{"component": "p",
                      "transform": [0, -1, 0, 2.5, 1, 0, 0, -2.5, 0, 0, 1, 2.5, 0, 0, 0, 1]}]},
                     {"id": "p", "name": "P"}]}]})");
-        const auto root = walk.build();
-        const vex::VexGroup& placed = group(group(root->groups().at(0)).groups().at(0));
-        ASSERT_TRUE(placed.hasTransform()) << c.unit;
-        const double t = 2.5 * c.perCentimetre;
-        const vex::VexGroup::Transform expected = {0, 1, 0, 0, -1, 0,  0, 0,
-                                                   0, 0, 1, 0, t,  -t, t, 1};
-        for (int i = 0; i < 16; ++i)
-            EXPECT_NEAR(placed.transform()[i], expected[i], 1e-6 * std::abs(t))
-                << c.unit << " " << i;
+        const std::filesystem::path file = walk.scratch() / "placed.rmq";
+        walk.session().answerSaveDialog(file.string());
+        walk.exporter().exportFlow(walk.document());
+        const std::string scene = addintest::readFile(file);
+        const std::string t = c.translation;
+        EXPECT_NE(scene.find(" \"import_up_vector\" 1,\n \"meter_scale\" " + std::string(c.metre) +
+                             ",\n"),
+                  std::string::npos)
+            << c.unit << "\n"
+            << scene;
+        EXPECT_NE(scene.find("\n  group \"P\" {\n   flags 32769\n   transform 0 1 0 0 -1 0 0 0 0 0 "
+                             "1 0 " +
+                             t + " -" + t + " " + t + " 1\n  }\n"),
+                  std::string::npos)
+            << c.unit << "\n"
+            << scene;
     }
 }
 
@@ -349,6 +362,71 @@ TEST_F(WalkTest, MeshesAreScaledAndArraysThatDoNotLineUpAreLeftOut) {
     EXPECT_EQ(array(*found[1], "normals")->size(), 9u);
     EXPECT_EQ(array(*found[1], "uv_tex"), nullptr);
     EXPECT_EQ(text.find("#error"), std::string::npos) << text;
+}
+
+// Materials from appearances: the albedo colour (the last one wins), the texture of any colour
+// property (the last file name wins), and the white generic material of a body without one.
+TEST_F(WalkTest, MaterialBlocksFromAppearances) {
+    Walk walk(withBoxes(R"({"document": "m", "appearances": [
+      {"id": "orange", "name": "Orange",
+       "properties": [{"id": "generic_diffuse", "type": "color", "color": [255, 128, 0]}]},
+      {"id": "layered", "name": "Layered", "properties": [
+        {"id": "generic_diffuse", "type": "color", "color": [10, 20, 30]},
+        {"id": "generic_reflectance", "type": "color", "color": [1, 2, 3], "texture": {"properties": [
+          {"id": "unifiedbitmap_Bitmap", "type": "filename", "value": "/tex/a.png"},
+          {"id": "scale", "type": "float", "value": 2},
+          {"id": "second", "type": "filename", "value": "/tex/b.png"}]}},
+        {"id": "metal_color", "type": "color", "color": [0, 255, 51, 10]},
+        {"id": "opaque_albedo", "type": "color"}]},
+      {"id": "file", "name": "File", "properties": [
+        {"id": "generic_bitmap", "type": "filename", "value": "/tex/c.png"},
+        {"id": "generic_diffuse", "type": "float", "value": 0.5}]}],
+      "products": [{"type": "design", "root": "r", "components": [{"id": "r", "name": "R",
+        "bodies": [{"name": "O", "appearance": "orange", "faces": [{"meshes": [BOX]}]},
+                   {"name": "L", "appearance": "layered", "faces": [{"meshes": [BOX]}]},
+                   {"name": "F", "appearance": "file", "faces": [{"meshes": [BOX]}]},
+                   {"name": "G", "faces": [{"meshes": [BOX]}]}]}]}]})"));
+    auto root = walk.build();
+    const std::string text = written(*root);
+    std::string blocks;
+    for (size_t at = 0; (at = text.find("\n     material ", at)) != std::string::npos;) {
+        const size_t end = text.find("\n     }\n", at);
+        ASSERT_NE(end, std::string::npos);
+        blocks += text.substr(at + 6, end + 8 - at - 6);
+        at = end;
+    }
+    // Shaders are numbered in writing order; the texture comes first and the diffuse links it.
+    EXPECT_EQ(blocks, R"(material "Orange" {
+      #define shader 1 vex_diffuse {
+       "diffuse" 1 0.501961 0,
+      }
+      surface 1
+     }
+material "Layered" {
+      #define shader 2 texture2_rgb {
+       "uv_projection" 4,
+       "uv_flags" 44,
+       "texture" "/tex/b.png",
+      }
+      #define shader 3 vex_diffuse {
+       "diffuse" 0 1 0.2,
+       "diffuse" ! 2,
+      }
+      surface 3
+     }
+material "File" {
+      #define shader 4 vex_diffuse {
+       "diffuse" 1 1 1,
+      }
+      surface 4
+     }
+material "Generic material" {
+      #define shader 5 vex_diffuse {
+       "diffuse" 1 1 1,
+      }
+      surface 5
+     }
+)") << text;
 }
 
 TEST_F(WalkTest, MeshesAreCopiedDuringTheWalkAndTheHostGetsEverythingBack) {

@@ -62,6 +62,18 @@ TEST(FusionHost, MissingOrBrokenAddinLibrary) {
     EXPECT_EQ(broken.status, 2);
     EXPECT_NE(broken.err.find("fusion-host: cannot load the add-in " + junk), std::string::npos)
         << broken.err;
+    // Without its icon folders beside it the add-in gets no button, and the host says why.
+    const std::filesystem::path alone = hosttest::scratch("alone");
+    std::filesystem::create_directories(alone);
+    std::filesystem::copy_file(TEST_ADDIN, alone / "addin.so",
+                               std::filesystem::copy_options::overwrite_existing);
+    Result bare = host("", "bareaddin", (alone / "addin.so").string());
+    EXPECT_EQ(bare.status, 1);
+    EXPECT_EQ(bare.err,
+              "fusion-host: host error: button definition rayMint11ExportCommandOnPanelCPP: "
+              "resource folder \"./resources/export_command\" not found (" +
+                  (alone / "resources" / "export_command").string() +
+                  ")\nfusion-host: the add-in's run returned false; no action performed\n");
 }
 
 TEST(FusionHost, ExportWritesThroughTheAddinAndAuditIsClean) {

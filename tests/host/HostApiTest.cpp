@@ -71,12 +71,6 @@ TEST(HostApi, CastGoesByClassType) {
     EXPECT_EQ(base->referenceCount(), 2);
 }
 
-TEST(HostApi, ClassTypesFollowTheDerivationChain) {
-    EXPECT_STREQ(adsk::fusion::Design::classType(), "adsk::fusion::Design");
-    EXPECT_STREQ(core::FilenameProperty::classType(), "adsk::core::FilenameProperty");
-    EXPECT_STREQ(core::CommandControl::classType(), "adsk::core::CommandControl");
-}
-
 TEST(HostApi, ArraysAreRecordedUntilHandedBack) {
     auto before = core::detail::heldArrays();
     std::size_t count = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 #include "DesignLoader.hpp"
@@ -35,9 +36,11 @@ struct Created : core::CommandCreatedEventHandler {
     void notify(const Ptr<core::CommandCreatedEventArgs>& args) override {
         ++calls;
         EXPECT_TRUE(args->command()->execute()->add(&executed));
-        EXPECT_FALSE(args->command()->execute()->add(&executed));  // once per command
     }
 };
+
+// Beside the test program, as the build copies it.
+const std::string kIcons = "./resources/render_command";
 
 class SessionTest : public testing::Test {
   protected:
@@ -64,29 +67,30 @@ class SessionTest : public testing::Test {
     Ptr<core::UserInterface> ui;
 };
 
-TEST_F(SessionTest, StandardLayoutHasQuickAccessToolbarAndRenderPanel) {
-    Ptr<core::Toolbars> toolbars = ui->toolbars();
-    ASSERT_TRUE(toolbars->itemById("QAT"));
-    EXPECT_EQ(toolbars->itemById("QAT")->id(), "QAT");
-    EXPECT_FALSE(toolbars->itemById("nope"));
-    Ptr<core::Workspaces> ws = ui->workspaces();
-    ASSERT_EQ(ws->count(), 3u);
-    EXPECT_FALSE(ws->item(3));
-    EXPECT_EQ(ws->item(ws->count() - 1)->id(), "FusionDocumentationEnvironment");
-    Ptr<core::ToolbarPanels> panels = ws->itemById("FusionRenderEnvironment")->toolbarPanels();
-    EXPECT_EQ(panels->itemById("RenderPanel")->id(), "RenderPanel");
-    EXPECT_EQ(panels->item(panels->count() - 1)->id(), "InCanvasRenderPanel");
-}
-
 TEST_F(SessionTest, DefinitionsAndControlsAreFoundByIdAndNotDuplicated) {
     Ptr<core::CommandDefinitions> defs = ui->commandDefinitions();
-    Ptr<core::ButtonDefinition> def = defs->addButtonDefinition("cmd", "Name", "Tip", "./res");
+    Ptr<core::ButtonDefinition> def = defs->addButtonDefinition("cmd", "Name", "Tip", kIcons);
     ASSERT_TRUE(def);
-    EXPECT_FALSE(defs->addButtonDefinition("cmd", "Other", "", ""));
-    EXPECT_FALSE(defs->addButtonDefinition("", "Other", "", ""));
+    EXPECT_FALSE(defs->addButtonDefinition("cmd", "Other", "", kIcons));
+    EXPECT_FALSE(defs->addButtonDefinition("", "Other", "", kIcons));
     EXPECT_EQ(defs->itemById("cmd")->name(), "Name");
     EXPECT_EQ(defs->itemById("cmd")->tooltip(), "Tip");
-    EXPECT_EQ(defs->itemById("cmd")->resourceFolder(), "./res");
+    EXPECT_EQ(defs->itemById("cmd")->resourceFolder(), kIcons);
+    EXPECT_TRUE(session.errors().empty());
+    // Icon folders are looked up beside the calling program or library (this test's folder,
+    // where the build copies resources/), or taken as they are when absolute; one that is not
+    // there is refused and reported.
+    const std::string here = std::filesystem::path(VEX_BINARY_DIR) / "tests" / "host";
+    EXPECT_TRUE(defs->addButtonDefinition("abs", "N", "T", here + "/resources/export_command"));
+    EXPECT_FALSE(defs->addButtonDefinition("bad", "N", "T", "./resources/nothing"));
+    EXPECT_FALSE(defs->addButtonDefinition("bad", "N", "T", here + "/no"));
+    EXPECT_EQ(session.errors(),
+              (std::vector<std::string>{"button definition bad: resource folder "
+                                        "\"./resources/nothing\" not found (" +
+                                            here + "/resources/nothing)",
+                                        "button definition bad: resource folder \"" + here +
+                                            "/no\" not found (" + here + "/no)"}));
+    EXPECT_FALSE(defs->itemById("bad"));
     EXPECT_TRUE(defs->itemById("cmd")->cast<core::ButtonDefinition>());
 
     Ptr<core::ToolbarControls> controls = renderPanel();
@@ -110,11 +114,10 @@ TEST_F(SessionTest, DefinitionsAndControlsAreFoundByIdAndNotDuplicated) {
 TEST_F(SessionTest, ClickFiresCreatedThenExecuteAndSurvivesExceptions) {
     Created created;
     Ptr<core::ButtonDefinition> def =
-        ui->commandDefinitions()->addButtonDefinition("cmd", "N", "T", "R");
+        ui->commandDefinitions()->addButtonDefinition("cmd", "N", "T", kIcons);
     EXPECT_TRUE(def->commandCreated()->add(&created));
-    EXPECT_FALSE(def->commandCreated()->add(&created));
+    EXPECT_FALSE(def->commandCreated()->add(nullptr));
     ui->toolbars()->itemById("QAT")->controls()->addCommand(def, "", true);
-    def = nullptr;
 
     host::ClickReport r = session.click("cmd");
     EXPECT_TRUE(r.found);
@@ -123,6 +126,15 @@ TEST_F(SessionTest, ClickFiresCreatedThenExecuteAndSurvivesExceptions) {
     EXPECT_TRUE(r.exceptions.empty());
     EXPECT_EQ(created.executed.senderType, "adsk::core::Command");
 
+    // A handler added twice is notified twice: the count shows an add-in that adds it again.
+    EXPECT_TRUE(def->commandCreated()->add(&created));
+    EXPECT_EQ(session.definitions()[0].createdHandlers, 2);
+    r = session.click("cmd");
+    EXPECT_EQ(r.createdHandlers, 2);
+    EXPECT_EQ(r.executeHandlers, 2);
+    EXPECT_TRUE(def->commandCreated()->remove(&created));
+    def = nullptr;
+
     // Each click is a new command: the execute handler does not pile up.
     created.executed.throws = true;
     r = session.click("cmd");
@@ -130,8 +142,8 @@ TEST_F(SessionTest, ClickFiresCreatedThenExecuteAndSurvivesExceptions) {
     ASSERT_EQ(r.exceptions.size(), 1u);
     EXPECT_NE(r.exceptions[0].find("std::logic_error: broken handler"), std::string::npos)
         << r.exceptions[0];
-    EXPECT_EQ(created.calls, 2);
-    EXPECT_EQ(created.executed.calls, 2);
+    EXPECT_EQ(created.calls, 4);
+    EXPECT_EQ(created.executed.calls, 4);
     EXPECT_EQ(session.definitions()[0].createdHandlers, 1);
 }
 

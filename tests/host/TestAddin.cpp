@@ -124,6 +124,7 @@ extern "C" __attribute__((visibility("default"))) bool run(const char*) {
     if (!definition)
         definition = definitions->addButtonDefinition(id, "Export to RayMint .rmq", "test",
                                                       "./resources/export_command");
+    if (!definition) return false;
     definition->commandCreated()->add(&created);
     Ptr<core::ToolbarControl> control = controls->addCommand(definition, "", true);
     return control && control->setVisible(true);

@@ -153,15 +153,6 @@ class ConnectTest : public ::testing::Test {
 
 const Journal kStart = {"scene_api", "id 1", "query_api", "instances"};
 
-TEST(RepeatLinkFactory, ProductDefaults) {
-    vex::RepeatLinkFactory factory;
-    EXPECT_EQ(factory.launchWaitAttempts, 30);
-    EXPECT_EQ(factory.waitIntervalMs, 1000);
-    EXPECT_FALSE(factory.foundModelSet());
-    EXPECT_EQ(factory.errorMessage(), "");
-    factory.close();  // not connected: nothing happens
-}
-
 TEST_F(ConnectTest, ReportedPortOnLocalhostThenReuseThenClose) {
     addInstances(instances(11, 4242, 50100));
     setProcess(4242,

@@ -83,8 +83,8 @@ TEST(ReaderErrors, MalformedInputsNameFileLineAndFault) {
         {"\"v\" 1", 1, "unexpected end of input in statement \"v\" of line 1"},
         {"\"v\" [ 1 ]", 1, "unexpected end of input in statement \"v\""},
         // Deep nesting is refused, not recursed into.
-        {repeat("\"a\" [ ", 100000), 1, "nesting deeper than 256 levels"},
-        {repeat("group \"g\" {\n", 300), 256, "nesting deeper than 256 levels"},
+        {repeat("\"a\" [ ", 100000), 1, "nesting deeper than 2048 levels"},
+        {repeat("group \"g\" {\n", 2100), 2048, "nesting deeper than 2048 levels"},
     };
     for (const Bad& c : cases) {
         SCOPED_TRACE(c.input.substr(0, 60));

@@ -98,16 +98,6 @@ TEST(SlotOrder, SceneInterfaceHasItsSixtyEightSlots) {
     SLOT(vexScene_api_file, 68, modify_camera, bool(const char*));
 }
 
-TEST(SlotOrder, DefaultConnectionSlotsAnswerFalse) {
-    struct Bare : vexScene_api_file {
-        Bare() : vexScene_api_file(nullptr, false) {}
-    } bare;
-    vexScene_api& api = bare;
-    EXPECT_FALSE(api.vexScene_api::connect("localhost", 1, 0));
-    EXPECT_FALSE(api.vexScene_api::disconnect());
-    EXPECT_FALSE(api.vexScene_api::reserved_4());
-}
-
 TEST(SlotOrder, WrapperSlots) {
     SLOT(Oo, 1, set_api, int(vexScene_api*));
     SLOT(Oo, 2, next_id, int());
