@@ -492,7 +492,8 @@ void RendererServer::endOfStream(Connection& c) {
             const TransferCounts counts = transfer.counts;
             store_.commit(std::move(transfer));
             stopKeeping(c, true);
-            const std::string line = transferLine(name, c.received, counts);
+            const std::optional<std::string> picture = writePicture(*store_.find(name));
+            const std::string line = transferLine(name, c.received, counts, picture);
             appendTransferLog(line);
             if (counts.missing != 0)
                 std::fprintf(
@@ -606,6 +607,25 @@ bool RendererServer::writeModelSetFile(const ModelSet& set, std::string& error) 
         return false;
     }
     return renameOver(temp, final, error);
+}
+
+std::optional<std::string> RendererServer::writePicture(const ModelSet& set) {
+    const std::string file = modelSetFileName(set.name, ".png");
+    std::string error;
+    try {
+        const preview::Picture picture = renderModelSet(set);
+        std::fprintf(stderr, "raymint: %s: %s\n", file.c_str(),
+                     preview::describe(picture.counts).c_str());
+        if (writeAtomically(output_ + "/" + file, output_ + "/." + file + ".tmp",
+                            preview::encodePng(picture.image), 0644, error))
+            return file;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // The transfer itself stands; only its picture is missing.
+    std::fprintf(stderr, "raymint: no picture of %s: %s\n", logQuoted(set.name).c_str(),
+                 error.c_str());
+    return std::nullopt;
 }
 
 void RendererServer::appendTransferLog(const std::string& line) {

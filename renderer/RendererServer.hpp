@@ -47,6 +47,8 @@ class RendererServer {
     void startKeeping(Connection& c);
     void stopKeeping(Connection& c, bool transferred);
     bool writeModelSetFile(const ModelSet& set, std::string& error);
+    // Renders the model set into OUTPUT/<name>.png; the file name, or nothing on failure.
+    std::optional<std::string> writePicture(const ModelSet& set);
     void appendTransferLog(const std::string& line);
     int pollTimeout(Clock::time_point now) const;
     void expire(Clock::time_point now);

@@ -77,16 +77,18 @@ TEST(RenderRecovery, RefusedTransferIsReportedAndTheNextClickSendsEverything) {
 
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 "
+                                              "kept 0 status ok picture \"Sample Cart.png\"")))
         << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1],
                                  std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 0 kept "
                                             "0 status failed reason \"stream larger than 100000 "
                                             "bytes\"")))
         << lines[1];
-    EXPECT_TRUE(std::regex_match(
-        lines[2], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+    EXPECT_TRUE(
+        std::regex_match(lines[2], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 "
+                                              "kept 0 status ok picture \"Sample Cart.png\"")))
         << lines[2];
 }
 
