@@ -48,32 +48,6 @@ const char kUsage[] =
     "2 malformed file, unreadable file, picture not written or bad usage (message on\n"
     "standard error).\n";
 
-// Hands everything to the summary and, for a picture, to a tree as well.
-class Tee : public vex::SceneHandler {
-  public:
-    Tee(vex::SceneHandler& first, vex::TreeBuilder* tree) : first_(first), tree_(tree) {}
-    void comment(std::string_view text, int line) override {
-        first_.comment(text, line);
-        if (tree_) tree_->comment(text, line);
-    }
-    void beginBlock(vex::Block&& b) override {
-        if (tree_) tree_->beginBlock(vex::Block(b));
-        first_.beginBlock(std::move(b));
-    }
-    void statement(vex::Statement&& s) override {
-        if (tree_) tree_->statement(vex::Statement(s));
-        first_.statement(std::move(s));
-    }
-    void endBlock(int line) override {
-        first_.endBlock(line);
-        if (tree_) tree_->endBlock(line);
-    }
-
-  private:
-    vex::SceneHandler& first_;
-    vex::TreeBuilder* tree_;
-};
-
 // "WxH" with both sides in 1..kMaxSide.
 bool parseSize(const std::string& text, vex::preview::Options& o) {
     const size_t x = text.find('x');
@@ -129,7 +103,11 @@ class SummaryHandler : public vex::SceneHandler {
         if (!seen_) s_.header.emplace_back(text);
     }
 
-    void beginBlock(vex::Block&& b) override {
+    void beginBlock(vex::Block&& b) override { look(b); }
+    void statement(vex::Statement&& st) override { look(st); }
+
+    // The summary only reads what passes; a tree can take it afterwards.
+    void look(const vex::Block& b) {
         seen_ = true;
         const bool define = b.prefix == "#define";
         Open open{b.keyword, nullptr, nullptr};
@@ -167,7 +145,7 @@ class SummaryHandler : public vex::SceneHandler {
         open_.push_back(std::move(open));
     }
 
-    void statement(vex::Statement&& st) override {
+    void look(const vex::Statement& st) {
         seen_ = true;
         for (const auto& v : st.values) countCaptured(v);
         if (st.form == vex::Statement::Form::Message) {
@@ -236,6 +214,32 @@ class SummaryHandler : public vex::SceneHandler {
     std::vector<TreeNode*> tree_;
     std::set<std::string> defined_;
     bool seen_ = false;
+};
+
+// Shows everything to the summary and hands it on to a tree, for a picture.
+class Tee : public vex::SceneHandler {
+  public:
+    Tee(SummaryHandler& summary, vex::TreeBuilder& tree) : summary_(summary), tree_(tree) {}
+    void comment(std::string_view text, int line) override {
+        summary_.comment(text, line);
+        tree_.comment(text, line);
+    }
+    void beginBlock(vex::Block&& b) override {
+        summary_.look(b);
+        tree_.beginBlock(std::move(b));
+    }
+    void statement(vex::Statement&& s) override {
+        summary_.look(s);
+        tree_.statement(std::move(s));
+    }
+    void endBlock(int line) override {
+        summary_.endBlock(line);
+        tree_.endBlock(line);
+    }
+
+  private:
+    SummaryHandler& summary_;
+    vex::TreeBuilder& tree_;
 };
 
 // ---- text output -----------------------------------------------------------------------------
@@ -530,17 +534,18 @@ int main(int argc, char** argv) {
     std::optional<vex::preview::Picture> picture;
     try {
         SummaryHandler handler(summary);
-        std::optional<vex::TreeBuilder> builder;
-        if (!png.empty()) builder.emplace();
-        Tee tee(handler, builder ? &*builder : nullptr);
-        vex::parsePath(path, tee);
-        if (builder) {
+        if (png.empty()) {
+            vex::parsePath(path, handler);
+        } else {
+            vex::TreeBuilder builder;
+            Tee tee(handler, builder);
+            vex::parsePath(path, tee);
             // Relative texture paths start at the scene file's folder.
             const size_t slash = path.rfind('/');
             if (path != "-")
                 pictureOptions.textureFolder =
                     slash == std::string::npos ? "." : path.substr(0, slash);
-            const vex::Document scene = builder->take();
+            const vex::Document scene = builder.take();
             picture = vex::preview::render(scene, pictureOptions);
             vex::preview::writePng(picture->image, png);
         }
