@@ -325,7 +325,7 @@ class Walker {
                     ? options_.textureFolder + "/" + path
                     : path;
             try {
-                t.image = readPng(file);
+                t.image = readImage(file);
                 t.ok = true;
             } catch (const std::exception&) {
                 ++counts_.unreadableTextures;

@@ -63,11 +63,16 @@ Picture render(const Document& scene, const Options& options = {},
 // One line for people: "42 objects, 1000 triangles; left out: 1 error statement, ...".
 std::string describe(const Counts& counts);
 
-// PNG through libpng. encodePng/writePng throw std::runtime_error on failure; readPng throws
-// std::runtime_error for a file that cannot be read or decoded, or that is larger than
+// Image files. PNG through libpng. encodePng/writePng throw std::runtime_error on failure; readPng
+// throws std::runtime_error for a file that cannot be read or decoded, or that is larger than
 // kMaxSide on a side.
 std::string encodePng(const Image& image);
 void writePng(const Image& image, const std::string& path);
 Image readPng(const std::string& path);
+// JPEG through libjpeg, with the same limits; corrupt data that libjpeg only warns about is
+// refused as well.
+Image readJpeg(const std::string& path);
+// A PNG or JPEG file, told apart by its first bytes.
+Image readImage(const std::string& path);
 
 }  // namespace vex::preview

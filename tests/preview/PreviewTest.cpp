@@ -3,6 +3,10 @@
 // of a scene that is wrong.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <jpeglib.h>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -78,6 +82,29 @@ Coverage coverage(const Image& image) {
         c.y /= c.pixels;
     }
     return c;
+}
+
+// A JPEG of one colour, through libjpeg's own encoder.
+void writeJpeg(const std::string& path, Rgb colour, int side = 16) {
+    std::vector<uint8_t> row;
+    for (int x = 0; x < side; ++x) row.insert(row.end(), {colour.r, colour.g, colour.b});
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    jpeg_stdio_dest(&info, f);
+    info.image_width = info.image_height = side;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    JSAMPROW rows[1] = {row.data()};
+    while (info.next_scanline < info.image_height) jpeg_write_scanlines(&info, rows, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(f);
 }
 
 int countColour(const Image& image, bool (*is)(Rgb)) {
@@ -221,9 +248,22 @@ TEST(Preview, TexturesAreSampledThroughTheTextureCoordinates) {
     EXPECT_EQ(p.image.at(35, 35), (Rgb{255, 255, 0}));
     EXPECT_EQ(preview::describe(p.counts), "1 object, 2 triangles, scene camera");
 
+    // JPEG as well.
+    writeJpeg((dir / "one.jpg").string(), {40, 160, 220});
+    const Rgb got =
+        picture(camera + square("one.jpg"), 40, 40, dir.path().string()).image.at(20, 20);
+    EXPECT_NEAR(got.r, 40, 3);
+    EXPECT_NEAR(got.g, 160, 3);
+    EXPECT_NEAR(got.b, 220, 3);
+
     // A missing or broken file: the diffuse colour, and the file counted once.
     writeFile(dir / "broken.png", "\x89PNG\r\n\x1a\n truncated");
-    for (const std::string& file : {std::string("missing.png"), (dir / "broken.png").string()}) {
+    writeJpeg((dir / "large.jpg").string(), {40, 160, 220}, 256);
+    const std::string jpeg = readFile(dir / "large.jpg");
+    writeFile(dir / "broken.jpg", jpeg.substr(0, jpeg.size() / 2));  // image data cut short
+    writeFile(dir / "empty.jpg", "");
+    for (const std::string& file : {std::string("missing.png"), (dir / "broken.png").string(),
+                                    std::string("broken.jpg"), std::string("empty.jpg")}) {
         const preview::Picture q =
             picture(camera + square(file) + square(file), 40, 40, dir.path().string());
         EXPECT_EQ(q.image.at(5, 5), (Rgb{128, 128, 128})) << file;
@@ -301,7 +341,7 @@ TEST(Preview, InstancesDrawTheirDefinition) {
 
 // A million triangles in one mesh, built straight into a tree.
 TEST(Preview, AMillionTrianglesRender) {
-    constexpr int kSide = 708;  // 707 x 707 quads: 999,698 triangles, plus one more row below
+    constexpr int kSide = 708;  // 708 x 708 quads: 1,002,528 triangles
     Document doc;
     Block object;
     object.keyword = "object";
