@@ -554,6 +554,14 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
         readLines(install.transferLog()).back(),
         "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture \"Fine.png\"");
     EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
+
+    // A picture that cannot be written leaves the transfer standing; the log says so.
+    fs::remove(install.output() / "Fine.png");
+    fs::create_directories(install.output() / "Fine.png" / "in the way");
+    EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
+              ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
+    EXPECT_EQ(readLines(install.transferLog()).back(),
+              "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture -");
 }
 
 // ---- stopping -------------------------------------------------------------------------------
