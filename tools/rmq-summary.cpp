@@ -486,6 +486,7 @@ int main(int argc, char** argv) {
     bool tree = false, asJson = false;
     std::string path, png;
     vex::preview::Options pictureOptions;
+    bool sized = false;
     bool havePath = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -505,7 +506,7 @@ int main(int argc, char** argv) {
             const std::string value = argv[++i];
             if (arg == "--png") {
                 png = value;
-            } else if (!parseSize(value, pictureOptions)) {
+            } else if (!(sized = parseSize(value, pictureOptions))) {
                 std::fprintf(stderr,
                              "rmq-inspect: --size '%s' is not WxH with sides from 1 to %d\n%s",
                              value.c_str(), vex::preview::kMaxSide, kUsage);
@@ -526,7 +527,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rmq-inspect: no FILE given\n%s", kUsage);
         return 2;
     }
-    if (png.empty() && (pictureOptions.width != 1024 || pictureOptions.height != 768)) {
+    if (png.empty() && sized) {
         std::fprintf(stderr, "rmq-inspect: --size needs --png\n%s", kUsage);
         return 2;
     }

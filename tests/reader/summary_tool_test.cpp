@@ -308,6 +308,7 @@ TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
              {"--png", png, "--size", "5", path},
              {"--png", png, "--size", " 5x5", path},
              {"--size", "5x5", path},
+             {"--size", "1024x768", path},
              {path, "--png"},
          }) {
         r = run(args);
