@@ -152,6 +152,11 @@ TEST_F(AddinFlow, PictureShowsWhatTheRendererHoldsThroughTheUsersCamera) {
     EXPECT_EQ(after.at(512, 384), preview::kBackground);
     EXPECT_LT(2 * count(after, red), count(before, red));
     EXPECT_GT(count(after, dark), 1000);
+    // The picture is the stored model set's, which holds the camera.
+    const preview::Picture held =
+        preview::render(parseFile((install.output() / "Sample Cart.rmq").string()));
+    EXPECT_TRUE(held.counts.sceneCamera);
+    EXPECT_EQ(held.image.rgb, after.rgb);
     stopRenderers(1);
 }
 
