@@ -152,6 +152,9 @@ PreparedTransfer ModelSetStore::prepare(Document&& stream) const {
             set.formatVersion = node.statement().values[0].i;
         }
     }
+    for (Node& node : stream.root.children)
+        if (node.isBlock() && (node.block().keyword == "load" || node.block().keyword == "camera"))
+            set.settings.push_back(std::move(std::get<Block>(node.item)));
     if (groups != 1) {
         throw std::runtime_error(groups == 0 ? "the stream holds no root group"
                                              : "the stream holds " + std::to_string(groups) +
@@ -212,11 +215,27 @@ void writeModelSet(const ModelSet& set, SceneTextWriter& out) {
         version.values.push_back(v);
         out.statement(version, 0);
     }
+    for (const Block& b : set.settings) out.block(b, 0);
     size_t next = 0;
     writeGroup(set.root, set, next, out, 0);
 }
 
-std::string modelSetFileName(const std::string& name) {
+preview::Picture renderModelSet(const ModelSet& set, const preview::Options& options) {
+    // The settings and the placements are small; the bodies are lent to the walk where
+    // writeGroup would write them, in the same order.
+    Document scene;
+    for (const Block& b : set.settings) scene.root.children.push_back(Node{b});
+    scene.root.children.push_back(Node{set.root});
+    size_t next = 0;
+    const preview::GroupContent content = [&](const Block& group) -> const std::vector<Block>* {
+        if (!isGroup(group) || isBodyGroup(group) || !isComponentGroup(group)) return nullptr;
+        const size_t mine = next++;
+        return mine < set.components.size() ? set.components[mine].content.get() : nullptr;
+    };
+    return preview::render(scene, options, content);
+}
+
+std::string modelSetFileName(const std::string& name, const std::string& extension) {
     bool plain = !name.empty() && name.size() <= kMaxFileStem && name.front() != '.' &&
                  name.front() != ' ' && name.back() != ' ' && name.back() != '.';
     std::string stem;
@@ -227,14 +246,14 @@ std::string modelSetFileName(const std::string& name) {
         if (!allowed) plain = false;
         if (stem.size() < kMaxFileStem) stem += allowed ? static_cast<char>(c) : '_';
     }
-    if (plain) return name + ".rmq";
+    if (plain) return name + extension;
     // Distinct names must not share a file: the hash of the exact bytes tells them apart.
     uint32_t hash = 2166136261u;
     for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "-%08x", hash);
     if (!stem.empty() && (stem.front() == '.' || stem.front() == ' ')) stem.front() = '_';
-    return stem + suffix + ".rmq";
+    return stem + suffix + extension;
 }
 
 std::string xmlAttributeText(const std::string& bytes) {
@@ -285,9 +304,11 @@ std::string logQuoted(const std::string& bytes) {
     return out;
 }
 
-std::string transferLine(const std::string& name, uint64_t bytes, const TransferCounts& counts) {
+std::string transferLine(const std::string& name, uint64_t bytes, const TransferCounts& counts,
+                         const std::optional<std::string>& picture) {
     return "modelset " + logQuoted(name) + " bytes " + std::to_string(bytes) + " changed " +
-           std::to_string(counts.changed) + " kept " + std::to_string(counts.kept) + " status ok";
+           std::to_string(counts.changed) + " kept " + std::to_string(counts.kept) +
+           " status ok picture " + (picture ? logQuoted(*picture) : std::string("-"));
 }
 
 std::string failedTransferLine(const std::optional<std::string>& name, uint64_t bytes,

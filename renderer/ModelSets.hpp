@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "preview/Preview.hpp"
 #include "reader/SceneTree.hpp"
 #include "renderer/SceneText.hpp"
 
@@ -39,6 +40,8 @@ struct ComponentSlot {
 struct ModelSet {
     std::string name;
     std::optional<int64_t> formatVersion;  // the stream's "version" statement
+    // The import options ("load" blocks) and cameras the newest transfer sent with the design.
+    std::vector<Block> settings;
     Block root;  // the root group; component groups hold no body groups here
     std::vector<ComponentSlot> components;  // in the order the walk meets them
     std::map<std::vector<uint32_t>, size_t> byPath;
@@ -85,8 +88,13 @@ class ModelSetStore {
 // component's content in place.
 void writeModelSet(const ModelSet& set, SceneTextWriter& out);
 
-// A file name for the model set: the name when it is plain, else a cleaned name and a hash.
-std::string modelSetFileName(const std::string& name);
+// The picture of the model set as it stands: its settings, the placements and every
+// component's content, through its camera when it has one.
+preview::Picture renderModelSet(const ModelSet& set, const preview::Options& options = {});
+
+// A file name for the model set: the name when it is plain, else a cleaned name and a hash;
+// `extension` with its dot.
+std::string modelSetFileName(const std::string& name, const std::string& extension = ".rmq");
 
 // Attribute text for XML: & < > " ' and control bytes as references; other bytes as they are.
 std::string xmlAttributeText(const std::string& bytes);
@@ -95,7 +103,9 @@ std::string xmlAttributeText(const std::string& bytes);
 std::string logQuoted(const std::string& bytes);
 
 // The transfer log lines.
-std::string transferLine(const std::string& name, uint64_t bytes, const TransferCounts& counts);
+// `picture` is the file name of the transfer's picture, or nothing when none was written.
+std::string transferLine(const std::string& name, uint64_t bytes, const TransferCounts& counts,
+                         const std::optional<std::string>& picture);
 std::string failedTransferLine(const std::optional<std::string>& name, uint64_t bytes,
                                const std::string& reason);
 

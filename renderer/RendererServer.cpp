@@ -491,8 +491,9 @@ void RendererServer::endOfStream(Connection& c) {
             const std::string name = transfer.set.name;
             const TransferCounts counts = transfer.counts;
             store_.commit(std::move(transfer));
-            stopKeeping(c, true);
-            const std::string line = transferLine(name, c.received, counts);
+            const std::string kept = stopKeeping(c, true);
+            const std::optional<std::string> picture = writePicture(*store_.find(name), kept);
+            const std::string line = transferLine(name, c.received, counts, picture);
             appendTransferLog(line);
             if (counts.missing != 0)
                 std::fprintf(
@@ -563,18 +564,19 @@ void RendererServer::startKeeping(Connection& c) {
                      std::strerror(errno));
 }
 
-void RendererServer::stopKeeping(Connection& c, bool transferred) {
-    if (c.keptFd < 0) return;
+std::string RendererServer::stopKeeping(Connection& c, bool transferred) {
+    if (c.keptFd < 0) return {};
     const bool closed = ::close(c.keptFd) == 0;
     c.keptFd = -1;
     if (transferred && closed) {
         const std::string final =
             output_ + "/streams/transfer-" + std::to_string(++keptStreams_) + ".rmq";
-        if (::rename(c.keptTemp.c_str(), final.c_str()) == 0) return;
+        if (::rename(c.keptTemp.c_str(), final.c_str()) == 0) return final;
         std::fprintf(stderr, "raymint: cannot rename %s: %s\n", c.keptTemp.c_str(),
                      std::strerror(errno));
     }
     ::unlink(c.keptTemp.c_str());
+    return {};
 }
 
 void RendererServer::close(Connection& c) {
@@ -606,6 +608,33 @@ bool RendererServer::writeModelSetFile(const ModelSet& set, std::string& error) 
         return false;
     }
     return renameOver(temp, final, error);
+}
+
+std::optional<std::string> RendererServer::writePicture(const ModelSet& set,
+                                                        const std::string& keptStream) {
+    const std::string file = modelSetFileName(set.name, ".png");
+    std::string error;
+    try {
+        const preview::Picture picture = renderModelSet(set);
+        std::fprintf(stderr, "raymint: %s: %s\n", file.c_str(),
+                     preview::describe(picture.counts).c_str());
+        const std::string png = preview::encodePng(picture.image);
+        // Beside a kept stream, the picture after it: one per click, for looking back.
+        if (!keptStream.empty()) {
+            const std::string beside = keptStream.substr(0, keptStream.size() - 4) + ".png";
+            std::string ignored;
+            if (!writeAtomically(beside, beside + ".tmp", png, 0644, ignored))
+                std::fprintf(stderr, "raymint: %s\n", ignored.c_str());
+        }
+        if (writeAtomically(output_ + "/" + file, output_ + "/." + file + ".tmp", png, 0644, error))
+            return file;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // The transfer itself stands; only its picture is missing.
+    std::fprintf(stderr, "raymint: no picture of %s: %s\n", logQuoted(set.name).c_str(),
+                 error.c_str());
+    return std::nullopt;
 }
 
 void RendererServer::appendTransferLog(const std::string& line) {

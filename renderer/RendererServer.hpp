@@ -45,8 +45,12 @@ class RendererServer {
     void writeTo(Connection& c);
     void close(Connection& c);
     void startKeeping(Connection& c);
-    void stopKeeping(Connection& c, bool transferred);
+    // The kept stream's file when it was kept, else empty.
+    std::string stopKeeping(Connection& c, bool transferred);
     bool writeModelSetFile(const ModelSet& set, std::string& error);
+    // Renders the model set into OUTPUT/<name>.png, and beside the kept stream when there is
+    // one; the file name, or nothing on failure.
+    std::optional<std::string> writePicture(const ModelSet& set, const std::string& keptStream);
     void appendTransferLog(const std::string& line);
     int pollTimeout(Clock::time_point now) const;
     void expire(Clock::time_point now);

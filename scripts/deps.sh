@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages this project needs, but only those that are missing.
 set -e
-want="cmake g++ make zlib1g-dev clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config locales libtinyxml2-dev nlohmann-json3-dev libassimp-dev assimp-testmodels"
+want="cmake g++ make zlib1g-dev libpng-dev libjpeg-dev clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev pkg-config locales libtinyxml2-dev nlohmann-json3-dev libassimp-dev assimp-testmodels"
 [ -n "$VEX_EXTRA_PACKAGES" ] && want="$want $VEX_EXTRA_PACKAGES"
 missing=""
 for p in $want; do

@@ -1,2 +1,2 @@
 add_executable(rmq-inspect ${CMAKE_CURRENT_LIST_DIR}/rmq-summary.cpp)
-target_link_libraries(rmq-inspect PRIVATE reader)
+target_link_libraries(rmq-inspect PRIVATE reader preview)

@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "preview/Preview.hpp"
 #include "reader/SceneReader.hpp"
 
 namespace {
 
 const char kUsage[] =
-    "usage: rmq-inspect [--tree] [--json] FILE|-\n"
+    "usage: rmq-inspect [--tree] [--json] [--png PICTURE.png [--size WxH]] FILE|-\n"
     "\n"
     "Reads a RayMint scene file (.rmq), or standard input for '-', checks that it is\n"
     "well formed and prints a summary: the format version, the load blocks with their\n"
@@ -32,13 +33,33 @@ const char kUsage[] =
     "\n"
     "  --tree   also print the hierarchy of groups and objects with their names and flags\n"
     "  --json   print the summary (and tree) as one JSON object\n"
+    "  --png PICTURE.png\n"
+    "           also render the scene into PICTURE.png: its triangle meshes, shaded, from\n"
+    "           the scene's camera or else from the front, right and top so that the whole\n"
+    "           scene fits; the summary ends with what was drawn and what was left out\n"
+    "  --size WxH\n"
+    "           the picture's size in pixels, 1 to 8192 on each side (default 1024x768)\n"
     "  --help   show this text\n"
     "\n"
     "Names are shown as they are stored: bytes outside printable ASCII appear as \\xNN in\n"
     "the text output; in JSON, bytes that are not UTF-8 appear as \\u00NN.\n"
     "\n"
     "Exit status: 0 well formed, 1 well formed but holding #error statements,\n"
-    "2 malformed file, unreadable file or bad usage (message on standard error).\n";
+    "2 malformed file, unreadable file, picture not written or bad usage (message on\n"
+    "standard error).\n";
+
+// "WxH" with both sides in 1..kMaxSide.
+bool parseSize(const std::string& text, vex::preview::Options& o) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos) return false;
+    const auto side = [](const char* b, const char* e, int& out) {
+        const auto r = std::from_chars(b, e, out);
+        return r.ec == std::errc() && r.ptr == e && b != e && *b != '+' && out >= 1 &&
+               out <= vex::preview::kMaxSide;
+    };
+    const char* p = text.data();
+    return side(p, p + x, o.width) && side(p + x + 1, p + text.size(), o.height);
+}
 
 struct TreeNode {
     std::string kind;  // "group" or "object"
@@ -82,7 +103,11 @@ class SummaryHandler : public vex::SceneHandler {
         if (!seen_) s_.header.emplace_back(text);
     }
 
-    void beginBlock(vex::Block&& b) override {
+    void beginBlock(vex::Block&& b) override { look(b); }
+    void statement(vex::Statement&& st) override { look(st); }
+
+    // The summary only reads what passes; a tree can take it afterwards.
+    void look(const vex::Block& b) {
         seen_ = true;
         const bool define = b.prefix == "#define";
         Open open{b.keyword, nullptr, nullptr};
@@ -120,7 +145,7 @@ class SummaryHandler : public vex::SceneHandler {
         open_.push_back(std::move(open));
     }
 
-    void statement(vex::Statement&& st) override {
+    void look(const vex::Statement& st) {
         seen_ = true;
         for (const auto& v : st.values) countCaptured(v);
         if (st.form == vex::Statement::Form::Message) {
@@ -189,6 +214,32 @@ class SummaryHandler : public vex::SceneHandler {
     std::vector<TreeNode*> tree_;
     std::set<std::string> defined_;
     bool seen_ = false;
+};
+
+// Shows everything to the summary and hands it on to a tree, for a picture.
+class Tee : public vex::SceneHandler {
+  public:
+    Tee(SummaryHandler& summary, vex::TreeBuilder& tree) : summary_(summary), tree_(tree) {}
+    void comment(std::string_view text, int line) override {
+        summary_.comment(text, line);
+        tree_.comment(text, line);
+    }
+    void beginBlock(vex::Block&& b) override {
+        summary_.look(b);
+        tree_.beginBlock(std::move(b));
+    }
+    void statement(vex::Statement&& s) override {
+        summary_.look(s);
+        tree_.statement(std::move(s));
+    }
+    void endBlock(int line) override {
+        summary_.endBlock(line);
+        tree_.endBlock(line);
+    }
+
+  private:
+    SummaryHandler& summary_;
+    vex::TreeBuilder& tree_;
 };
 
 // ---- text output -----------------------------------------------------------------------------
@@ -397,7 +448,7 @@ std::string jsonTree(const TreeNode& n) {
     return out + "]";
 }
 
-void printJson(const std::string& file, const Summary& s, bool tree) {
+void printJson(const std::string& file, const Summary& s, bool tree, const std::string& extra) {
     std::string out = "{\n";
     out += "  \"file\": " + json(file) + ",\n";
     out += "  \"version\": " + (s.version ? std::to_string(*s.version) : "null") + ",\n";
@@ -425,7 +476,7 @@ void printJson(const std::string& file, const Summary& s, bool tree) {
     for (size_t k = 0; k < s.errors.size(); ++k) out += (k ? ", " : "") + json(s.errors[k]);
     out += "]";
     if (tree) out += ",\n  \"tree\": " + jsonTree(s.root);
-    out += "\n}\n";
+    out += extra + "\n}\n";
     std::fputs(out.c_str(), stdout);
 }
 
@@ -433,7 +484,9 @@ void printJson(const std::string& file, const Summary& s, bool tree) {
 
 int main(int argc, char** argv) {
     bool tree = false, asJson = false;
-    std::string path;
+    std::string path, png;
+    vex::preview::Options pictureOptions;
+    bool sized = false;
     bool havePath = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -445,6 +498,20 @@ int main(int argc, char** argv) {
             tree = true;
         } else if (arg == "--json") {
             asJson = true;
+        } else if (arg == "--png" || arg == "--size") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "rmq-inspect: %s needs a value\n%s", arg.c_str(), kUsage);
+                return 2;
+            }
+            const std::string value = argv[++i];
+            if (arg == "--png") {
+                png = value;
+            } else if (!(sized = parseSize(value, pictureOptions))) {
+                std::fprintf(stderr,
+                             "rmq-inspect: --size '%s' is not WxH with sides from 1 to %d\n%s",
+                             value.c_str(), vex::preview::kMaxSide, kUsage);
+                return 2;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             std::fprintf(stderr, "rmq-inspect: unknown option '%s'\n%s", arg.c_str(), kUsage);
             return 2;
@@ -460,19 +527,49 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rmq-inspect: no FILE given\n%s", kUsage);
         return 2;
     }
+    if (png.empty() && sized) {
+        std::fprintf(stderr, "rmq-inspect: --size needs --png\n%s", kUsage);
+        return 2;
+    }
     Summary summary;
+    std::optional<vex::preview::Picture> picture;
     try {
         SummaryHandler handler(summary);
-        vex::parsePath(path, handler);
+        if (png.empty()) {
+            vex::parsePath(path, handler);
+        } else {
+            vex::TreeBuilder builder;
+            Tee tee(handler, builder);
+            vex::parsePath(path, tee);
+            // Relative texture paths start at the scene file's folder.
+            const size_t slash = path.rfind('/');
+            if (path != "-")
+                pictureOptions.textureFolder =
+                    slash == std::string::npos ? "." : path.substr(0, slash);
+            const vex::Document scene = builder.take();
+            picture = vex::preview::render(scene, pictureOptions);
+            vex::preview::writePng(picture->image, png);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "rmq-inspect: %s\n", e.what());
         return 2;
     }
     const std::string shownName = path == "-" ? "<stdin>" : path;
-    if (asJson)
-        printJson(shownName, summary, tree);
-    else
+    const std::string pictureText =
+        picture ? vex::preview::describe(picture->counts) : std::string();
+    if (asJson) {
+        printJson(shownName, summary, tree,
+                  picture ? ",\n  \"picture\": {\"file\": " + json(png) +
+                                ", \"width\": " + std::to_string(picture->image.width) +
+                                ", \"height\": " + std::to_string(picture->image.height) +
+                                ", \"drawn\": " + json(pictureText) + "}"
+                          : std::string());
+    } else {
         printText(shownName, summary, tree);
+        if (picture)
+            std::printf("picture: %s %dx%d: %s\n", quoted(png).c_str(), picture->image.width,
+                        picture->image.height, pictureText.c_str());
+    }
     if (std::fflush(stdout) != 0) {
         std::perror("rmq-inspect: writing the summary");
         return 2;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "ReaderTestSupport.hpp"
+#include "preview/Preview.hpp"
 #include "sceneapi/LightFileFactory.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
 
@@ -259,8 +260,66 @@ TEST_F(RmqInspect, UsageErrorsAndHelp) {
     EXPECT_EQ(r.out, "");
     r = run({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: rmq-inspect [--tree] [--json] FILE|-\n", 0), 0u);
+    EXPECT_EQ(r.out.rfind("usage: rmq-inspect [--tree] [--json] [--png PICTURE.png [--size WxH]] "
+                          "FILE|-\n",
+                          0),
+              0u);
     EXPECT_NE(r.out.find("Exit status: 0"), std::string::npos);
+}
+
+// --png renders the scene into the file and says what was drawn; --size is checked before
+// anything is read.
+TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
+    const std::string path = file(
+        "box.rmq",
+        "group \"G\" {\n object \"Quad\" {\n  geometry \"triangles\" {\n   \"vertices\" [ 0 0 "
+        "0,1 0 0,1 1 0,0 1 0,5 5 5 ] ,\n   \"triangles\" [ 0,1,2,0,2,3,4,4,4 ] ,\n  }\n }\n}\n");
+    const std::string png = dir_ + "/box.png";
+    files_.push_back(png);
+    for (const auto& [size, w, h] :
+         {std::tuple{"64x48", 64, 48}, {"1x1", 1, 1}, {"8192x2", 8192, 2}}) {
+        Result r = run({"--png", png, "--size", size, path});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string tail =
+            "picture: \"" + png + "\" " + size +
+            ": 1 object, 2 triangles, default view; left out: 1 bad triangle\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), tail.size())), tail);
+        const vex::preview::Image image = vex::preview::readPng(png);
+        EXPECT_EQ(image.width, w);
+        EXPECT_EQ(image.height, h);
+    }
+    Result r = run({"--json", "--png", png, path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"picture\": {\"file\": \"" + png +
+                         "\", \"width\": 1024, \"height\": 768, \"drawn\": \"1 object"),
+              std::string::npos)
+        << r.out;
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--png", png, "--size", "0x10", path},
+             {"--png", png, "--size", "10x0", path},
+             {"--png", png, "--size", "8193x10", path},
+             {"--png", png, "--size", "10x8193", path},
+             {"--png", png, "--size", "99999999999x10", path},
+             {"--png", png, "--size", "-5x5", path},
+             {"--png", png, "--size", "+5x5", path},
+             {"--png", png, "--size", "5x5x5", path},
+             {"--png", png, "--size", "x5", path},
+             {"--png", png, "--size", "5", path},
+             {"--png", png, "--size", " 5x5", path},
+             {"--size", "5x5", path},
+             {"--size", "1024x768", path},
+             {path, "--png"},
+         }) {
+        r = run(args);
+        EXPECT_EQ(r.status, 2) << args[args.size() - 2];
+        EXPECT_NE(r.err.find("usage: rmq-inspect"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+    r = run({"--png", dir_ + "/no/such/folder.png", path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot create " + dir_ + "/no/such/folder.png"), std::string::npos)
+        << r.err;
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
     std::smatch second;
     const std::regex line(
         "modelset \"Sample Cart\" bytes ([0-9]+) changed ([0-9]+) kept ([0-9]+) "
-        "status ok");
+        "status ok picture \"Sample Cart.png\"");
     ASSERT_TRUE(std::regex_match(lines[0], first, line)) << lines[0];
     ASSERT_TRUE(std::regex_match(lines[1], second, line)) << lines[1];
     EXPECT_EQ(first[2], "8");
@@ -130,13 +130,49 @@ TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
     stopRenderers(1);
 }
 
+// The picture after a click is taken through the camera the add-in sent, from everything the
+// renderer holds: the sample's camera looks at the chassis; once the chassis is hidden the
+// background shows there, while the wheels (kept from the click before) still show their
+// checker texture.
+TEST_F(AddinFlow, PictureShowsWhatTheRendererHoldsThroughTheUsersCamera) {
+    const std::string file = (install.output() / "Sample Cart.png").string();
+    ASSERT_EQ(host({"--render"}).status, 0);
+    const preview::Image before = preview::readPng(file);
+    const RunResult r = host({"--render", "--hide-body", "Sample Cart/Chassis", "--render"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(std::regex_search(readLines(install.transferLog()).back(),
+                                  std::regex("changed 1 kept 7 status ok picture")));
+    const preview::Image after = preview::readPng(file);
+    ASSERT_EQ(after.width, 1024);
+    ASSERT_EQ(after.height, 768);
+    const auto count = [](const preview::Image& image, auto&& is) {
+        int n = 0;
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x) n += is(image.at(x, y));
+        return n;
+    };
+    const auto red = [](preview::Rgb p) { return p.r > 2 * p.g && p.r > 2 * p.b; };
+    const auto dark = [](preview::Rgb p) { return p.r == p.g && p.g == p.b && p.r < 60; };
+    EXPECT_TRUE(red(before.at(512, 384)));
+    EXPECT_EQ(after.at(512, 384), preview::kBackground);
+    EXPECT_LT(2 * count(after, red), count(before, red));
+    EXPECT_GT(count(after, dark), 1000);
+    // The picture is the stored model set's, which holds the camera.
+    const preview::Picture held =
+        preview::render(parseFile((install.output() / "Sample Cart.rmq").string()));
+    EXPECT_TRUE(held.counts.sceneCamera);
+    EXPECT_EQ(held.image.rgb, after.rgb);
+    stopRenderers(1);
+}
+
 TEST_F(AddinFlow, MovedOccurrenceSendsPlacementsOnlyUnderTheKeptMeshes) {
     const RunResult r = host({"--render", "--move", "Axle=10,0,0", "--render"});
     ASSERT_EQ(r.status, 0) << r.output;
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(
-        lines[1], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 0 kept 8 status ok")))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 0 "
+                                              "kept 8 status ok picture \"Sample Cart.png\"")))
         << lines[1];
     EXPECT_TRUE(bodyGroups(stream(2)).empty());
 
@@ -161,8 +197,9 @@ TEST_F(AddinFlow, RenamedDocumentIsSentWholeAsANewModelSet) {
     ASSERT_EQ(r.status, 0) << r.output;
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(
-        lines[1], std::regex("modelset \"Other Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex("modelset \"Other Cart\" bytes [0-9]+ changed 8 kept "
+                                              "0 status ok picture \"Other Cart.png\"")))
         << lines[1];
     const Document two = stream(2);
     EXPECT_EQ(loadOption(two, "import_adjust_camera"), 1);
@@ -275,8 +312,9 @@ TEST_F(AddinFlowDyingRenderer, RendererKilledMidStreamIsReportedAndTheNextClickS
     ASSERT_EQ(again.status, 0) << again.output;
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok")))
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex("modelset \"Sample Cart\" bytes [0-9]+ changed 8 "
+                                              "kept 0 status ok picture \"Sample Cart.png\"")))
         << lines[0];
     stopRenderers(1);
 }

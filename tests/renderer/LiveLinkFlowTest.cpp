@@ -138,7 +138,7 @@ TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
     ASSERT_TRUE(transfer(lib.scene, r.port, *first));
     const std::string firstStream = streamText(*first);
     Lines log = {"modelset \"Doc\" bytes " + std::to_string(firstStream.size()) +
-                 " changed 3 kept 0 status ok"};
+                 " changed 3 kept 0 status ok picture \"Doc.png\""};
     EXPECT_EQ(readLines(install.transferLog()), log);
 
     // The model-set file is exactly the set our own store makes of the same stream.
@@ -158,7 +158,7 @@ TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
     auto update = design("Doc", component("Cart", false, {component("Axle", false, {wheel})}));
     ASSERT_TRUE(transfer(lib.scene, r.port, *update, "127.0.0.1", 1));
     log.push_back("modelset \"Doc\" bytes " + std::to_string(streamText(*update).size()) +
-                  " changed 1 kept 2 status ok");
+                  " changed 1 kept 2 status ok picture \"Doc.png\"");
     EXPECT_EQ(readLines(install.transferLog()), log);
     EXPECT_EQ(
         componentContent(parseFile(file.string())),
@@ -550,9 +550,18 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
     const std::string size = std::to_string(fine.size());
     EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
               ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
-    EXPECT_EQ(readLines(install.transferLog()).back(),
-              "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok");
+    EXPECT_EQ(
+        readLines(install.transferLog()).back(),
+        "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture \"Fine.png\"");
     EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
+
+    // A picture that cannot be written leaves the transfer standing; the log says so.
+    fs::remove(install.output() / "Fine.png");
+    fs::create_directories(install.output() / "Fine.png" / "in the way");
+    EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
+              ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
+    EXPECT_EQ(readLines(install.transferLog()).back(),
+              "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture -");
 }
 
 // ---- stopping -------------------------------------------------------------------------------

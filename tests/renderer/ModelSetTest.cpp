@@ -174,17 +174,27 @@ TEST(ModelSets, StreamsWithoutExactlyOneRootGroupAreRefused) {
     EXPECT_EQ(store.size(), 0u);
 }
 
-TEST(ModelSets, ModelSetFileHasTheVersionAndTheRootGroup) {
+TEST(ModelSets, ModelSetFileHasTheVersionSettingsAndTheRootGroup) {
     ModelSetStore store;
     applyStream(store, design("Doc", component("Cart", true, {}, {body("Base", 5)})));
     const std::string text = modelSetText(*store.find("Doc"));
-    EXPECT_EQ(text.rfind("// RayMint model set\nversion 9\ngroup \"Doc\" {\n group \"Cart\" {\n"
-                         "  flags 32769\n  group \"Base\" {\n   flags 1024\n",
-                         0),
-              0u)
+    EXPECT_EQ(text.rfind("// RayMint model set\nversion 9\nload \"vexrtopt.so\" {\n", 0), 0u)
         << text;
+    EXPECT_NE(text.find("\ngroup \"Doc\" {\n group \"Cart\" {\n  flags 32769\n  group \"Base\" "
+                        "{\n   flags 1024\n"),
+              std::string::npos)
+        << text;
+    // The import options and the camera the transfer sent, as it sent them.
     const Document doc = parseString(text);
-    ASSERT_EQ(doc.root.children.size(), 2u);  // the version statement and the group
+    std::string top;
+    for (const Node& n : doc.root.children)
+        top +=
+            (n.isBlock() ? n.block().keyword + " " + n.block().name() : n.statement().name) + ";";
+    EXPECT_EQ(top, "version;load vexrtopt.so;camera Active Camera;group Doc;");
+    const Block& camera = doc.root.children[2].block();
+    EXPECT_EQ(camera.children.size(), 6u);
+    EXPECT_EQ(camera.children[3].statement().name, "position");
+    EXPECT_EQ(camera.children[3].statement().values.at(2).number(), 30);
 }
 
 TEST(ModelSets, DescriptionListsSetsWithTheActiveOne) {
@@ -230,10 +240,11 @@ TEST(ModelSets, FileNamesAndLogLines) {
     TransferCounts counts;
     counts.changed = 3;
     counts.kept = 5;
-    EXPECT_EQ(raymint::transferLine("Doc", 123456, counts),
-              "modelset \"Doc\" bytes 123456 changed 3 kept 5 status ok");
-    EXPECT_EQ(raymint::transferLine("a\"b\\c\nd", 1, {}),
-              "modelset \"a\\\"b\\\\c\\x0ad\" bytes 1 changed 0 kept 0 status ok");
+    EXPECT_EQ(raymint::modelSetFileName("a/b", ".png"), slash.substr(0, 12) + ".png");
+    EXPECT_EQ(raymint::transferLine("Doc", 123456, counts, "Doc.png"),
+              "modelset \"Doc\" bytes 123456 changed 3 kept 5 status ok picture \"Doc.png\"");
+    EXPECT_EQ(raymint::transferLine("a\"b\\c\nd", 1, {}, std::nullopt),
+              "modelset \"a\\\"b\\\\c\\x0ad\" bytes 1 changed 0 kept 0 status ok picture -");
     EXPECT_EQ(raymint::failedTransferLine(std::nullopt, 10, "no root"),
               "modelset - bytes 10 changed 0 kept 0 status failed reason \"no root\"");
     EXPECT_EQ(raymint::failedTransferLine(std::string("Doc"), 0, "x"),

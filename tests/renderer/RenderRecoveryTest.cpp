@@ -121,7 +121,9 @@ TEST(RenderRecovery, AFailedClickIsReportedAndTheNextClickSendsEverything) {
         for (const auto& r : raymint::liveInstances(install.records().string()))
             ::kill(static_cast<pid_t>(r.processId), SIGKILL);
 
-        const std::string all = "modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok";
+        const std::string all =
+            "modelset \"Sample Cart\" bytes [0-9]+ changed 8 kept 0 status ok picture "
+            "\"Sample Cart.png\"";
         std::vector<std::string> expected = {all, all};
         if (*c.log) expected.insert(expected.begin() + 1, c.log);
         const std::vector<std::string> lines = readLines(install.transferLog());
