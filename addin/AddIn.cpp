@@ -7,6 +7,13 @@
 
 using adsk::core::Ptr;
 
+// The two entry points are the library's only exports.
+#ifdef _WIN32
+#define VEX_ADDIN_ENTRY __declspec(dllexport)
+#else
+#define VEX_ADDIN_ENTRY __attribute__((visibility("default")))
+#endif
+
 namespace {
 
 Ptr<adsk::core::Application> app;
@@ -167,7 +174,7 @@ bool setUpUserInterface(const Ptr<adsk::core::CommandDefinitions>& definitions,
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) bool run(const char* /*context*/) {
+extern "C" VEX_ADDIN_ENTRY bool run(const char* /*context*/) {
     Ptr<adsk::core::Application> running = adsk::core::Application::get();
     if (!(running == app)) app = running;
     if (!app) return false;
@@ -183,7 +190,7 @@ extern "C" __attribute__((visibility("default"))) bool run(const char* /*context
     return setUpUserInterface(definitions, toolbars, workspaces);
 }
 
-extern "C" __attribute__((visibility("default"))) bool stop(const char* /*context*/) {
+extern "C" VEX_ADDIN_ENTRY bool stop(const char* /*context*/) {
     ui = nullptr;
     exporter.reset();
     return true;

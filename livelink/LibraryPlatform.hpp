@@ -1,11 +1,18 @@
 // Platform seam for loading the live-link library: load, look up an export, release,
 // shaped like LoadLibraryW, GetProcAddress and FreeLibrary. POSIX version (dlopen, dlsym,
-// dlclose) in LibraryPlatform_posix.cpp.
+// dlclose) in LibraryPlatform_posix.cpp, Windows version in LibraryPlatform_win32.cpp.
 #pragma once
 
 #include <string>
 
 namespace vex::platform {
+
+// What follows the width (32 or 64) in a library's file name.
+#ifdef _WIN32
+inline constexpr wchar_t kLibrarySuffix[] = L".dll";
+#else
+inline constexpr wchar_t kLibrarySuffix[] = L".so";
+#endif
 
 struct LibraryModule;
 using LibraryHandle = LibraryModule*;

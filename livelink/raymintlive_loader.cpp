@@ -1,6 +1,7 @@
 #include "livelink/raymintlive_loader.hpp"
 
 #include "livelink/InstallationRegistry.hpp"
+#include "livelink/LibraryPlatform.hpp"
 #include "sceneapi/Log.hpp"
 #include "sceneapi/LogPlatform.hpp"
 
@@ -50,9 +51,10 @@ bool loadLiveLinkLibrary(LiveLinkLibrary& state, int minVersion, int maxVersion)
     if (state.module == nullptr) {
         // The 32-bit name first: a library of the wrong width just fails to load.
         for (const std::wstring& stem : stems) {
-            for (const wchar_t* width : {L"32.so", L"64.so"}) {
+            for (const wchar_t* width : {L"32", L"64"}) {
                 if (state.module == nullptr)
-                    state.module = vex::platform::loadLibrary(stem + width);
+                    state.module =
+                        vex::platform::loadLibrary(stem + width + vex::platform::kLibrarySuffix);
             }
         }
     }

@@ -3,7 +3,8 @@
 // platform takes, and that opens or inspects a file named by a wide path. The log uses it
 // for "sceneapi.log"; the live-link code (installation lookup, library loading, process
 // start) uses the same conversions. POSIX version in LogPlatform_posix.cpp, where paths
-// are UTF-8 and registry texts are stored as UTF-16.
+// are UTF-8 and registry texts are stored as UTF-16; Windows version in LogPlatform_win32.cpp,
+// where wide strings are UTF-16 and paths stay wide.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,11 @@
 namespace vex::platform {
 
 // Separator placed between a folder and a file name.
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+#else
 inline constexpr wchar_t kPathSeparator = L'/';
+#endif
 
 // Strict conversions: nullopt for text that is not a valid encoding (surrogate halves,
 // code points above U+10FFFF, overlong or truncated UTF-8 sequences).

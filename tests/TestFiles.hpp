@@ -3,12 +3,15 @@
 #pragma once
 
 #include <stdlib.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -22,9 +25,19 @@ namespace fs = std::filesystem;
 class TempDir {
   public:
     TempDir() {
+#ifdef _WIN32
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate =
+                fs::temp_directory_path() / ("vex-test-" + std::to_string(seed()));
+            if (fs::create_directory(candidate)) path_ = candidate;
+        }
+        if (path_.empty()) throw std::runtime_error("no temporary folder");
+#else
         std::string pattern = (fs::temp_directory_path() / "vex-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code ignored;
@@ -32,8 +45,12 @@ class TempDir {
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
+    const fs::path& path() const {
+        return path_;
+    }
+    fs::path operator/(const std::string& name) const {
+        return path_ / name;
+    }
 
   private:
     fs::path path_;
@@ -62,23 +79,26 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
         if (const char* old = ::getenv(name)) old_ = old;
+        set(name, value);
+    }
+    ~ScopedEnv() { set(name_, old_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    static void set(const char* name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+        // An empty value removes the variable there.
+        ::_putenv_s(name, value ? value->c_str() : "");
+#else
         if (value) {
             ::setenv(name, value->c_str(), 1);
         } else {
             ::unsetenv(name);
         }
+#endif
     }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-  private:
     const char* name_;
     std::optional<std::string> old_;
 };

@@ -27,7 +27,10 @@
 #include <utility>
 #include <vector>
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+// The DLL exports every symbol it defines (mingw's default without explicit exports).
+#define ADSK_HOSTAPI_EXPORT
+#elif defined(__GNUC__)
 #define ADSK_HOSTAPI_EXPORT __attribute__((visibility("default")))
 #else
 #define ADSK_HOSTAPI_EXPORT

@@ -10,24 +10,20 @@
 
 #include "reader/SceneReader.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
+#include "support/WriterHarness.hpp"
 
 namespace readertest {
 
-// Text written by one vexScene_api_file over an open_memstream stream.
+// Text written by one vexScene_api_file into memory.
 inline std::string writeScene(bool binary, const std::function<void(vexScene_api_file&)>& body) {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* f = open_memstream(&data, &size);
+    vex::test::MemoryStream memory;
     {
-        vexScene_api_file writer(f, binary);
+        vexScene_api_file writer(memory.stream(), binary);
         writer.set_mode(binary ? 3 : 1);  // bit 1 binary arrays, indentation on
         body(writer);
         writer.flush();
     }
-    std::fclose(f);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return memory.text();
 }
 
 // Every byte and every bit of a tree in one text, so that two trees compare as strings.

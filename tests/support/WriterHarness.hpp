@@ -9,6 +9,30 @@
 
 namespace vex::test {
 
+#ifdef _WIN32
+// No memory streams there: a temporary file, read back whole.
+class MemoryStream {
+  public:
+    MemoryStream() : stream_(std::tmpfile()) {}
+    ~MemoryStream() { std::fclose(stream_); }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    FILE* stream() { return stream_; }
+    std::string text() {
+        std::fflush(stream_);
+        std::fseek(stream_, 0, SEEK_END);
+        std::string bytes(static_cast<size_t>(std::ftell(stream_)), '\0');
+        std::rewind(stream_);
+        const size_t got = std::fread(bytes.data(), 1, bytes.size(), stream_);
+        bytes.resize(got);
+        std::fseek(stream_, 0, SEEK_END);
+        return bytes;
+    }
+
+  private:
+    FILE* stream_;
+};
+#else
 class MemoryStream {
   public:
     MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
@@ -29,6 +53,7 @@ class MemoryStream {
     size_t size_ = 0;
     FILE* stream_;
 };
+#endif
 
 inline constexpr int kAsConstructed = -1;
 
