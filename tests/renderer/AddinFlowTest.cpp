@@ -240,7 +240,8 @@ TEST_F(AddinFlow, BothRenderButtonsSendIdentificationUpVectorAndCamera) {
     const std::vector<std::string> lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(
-        lines[1], std::regex("modelset \"Cam\" bytes [0-9]+ changed 0 kept 1 status ok")))
+        lines[1],
+        std::regex("modelset \"Cam\" bytes [0-9]+ changed 0 kept 1 status ok picture \"Cam.png\"")))
         << lines[1];
 
     char client[64];
