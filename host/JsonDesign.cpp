@@ -1,15 +1,16 @@
 // Reader of the JSON design format (docs/design-format.md). It checks everything it reads, so a
 // design either loads completely or fails with "FILE: /json/pointer: what is wrong".
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <map>
-#include <set>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
