@@ -1,5 +1,7 @@
 #include "Edits.hpp"
 
+#include "DesignLoader.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -147,6 +149,12 @@ std::string applyEdit(DocumentModel& document, const Edit& edit) {
             if (!found)
                 throw EditError("no occurrence " + std::to_string(wanted) + " of component " +
                                 quoted(component) + " in the design");
+            // The same bound as a design file's lengths.
+            for (int i = 0; i < 3; ++i)
+                if (!(std::fabs(found->cells[4 * i + 3] + edit.offset[i]) <= kMaxLength))
+                    throw EditError("moving occurrence " + std::to_string(wanted) + " of " +
+                                    quoted(component) +
+                                    " puts it out of range (at most 3.4e37 cm)");
             for (int i = 0; i < 3; ++i) found->cells[4 * i + 3] += edit.offset[i];
             return "moved occurrence " + std::to_string(wanted) + " of " + quoted(component);
         }

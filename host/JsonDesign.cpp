@@ -1,15 +1,16 @@
 // Reader of the JSON design format (docs/design-format.md). It checks everything it reads, so a
 // design either loads completely or fails with "FILE: /json/pointer: what is wrong".
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <map>
-#include <set>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -118,21 +119,39 @@ class Reader {
         return v;
     }
 
-    std::vector<float> floats(const Node& n, double scale = 1.0) const {
+    // A number that the scene holds as a float.
+    double single(const Node& n) const {
+        double v = number(n);
+        if (std::fabs(v) > std::numeric_limits<float>::max()) fail(n, "number out of float range");
+        return v;
+    }
+
+    // A length in the file's unit (scale: centimetres per unit), in centimetres.
+    double length(const Node& n, double scale) const {
+        double v = number(n) * scale;
+        if (!(std::fabs(v) <= kMaxLength)) fail(n, "length out of range (at most 3.4e37 cm)");
+        return v;
+    }
+
+    std::vector<float> singles(const Node& n) const {
         std::vector<float> out;
-        for (const Node& item : array(n)) {
-            double v = number(item) * scale;
-            if (std::fabs(v) > std::numeric_limits<float>::max())
-                fail(item, "number out of float range");
-            out.push_back(static_cast<float>(v));
-        }
+        for (const Node& item : array(n)) out.push_back(static_cast<float>(single(item)));
         return out;
     }
 
-    std::array<double, 3> triple(const Node& n, double scale = 1.0) const {
+    std::vector<float> lengths(const Node& n, double scale) const {
+        std::vector<float> out;
+        for (const Node& item : array(n)) out.push_back(static_cast<float>(length(item, scale)));
+        return out;
+    }
+
+    // Three numbers; lengths when a scale is given, otherwise floats.
+    std::array<double, 3> triple(const Node& n, std::optional<double> scale = std::nullopt) const {
         auto items = array(n);
         if (items.size() != 3) fail(n, "expected 3 numbers, found " + std::to_string(items.size()));
-        return {number(items[0]) * scale, number(items[1]) * scale, number(items[2]) * scale};
+        std::array<double, 3> out{};
+        for (int i = 0; i < 3; ++i) out[i] = scale ? length(items[i], *scale) : single(items[i]);
+        return out;
     }
 
     const std::string& file() const { return file_; }
@@ -338,9 +357,9 @@ class DesignReader {
         auto normals = present("normals");
         auto uvs = present("uvs");
         auto indices = present("indices");
-        if (coordinates) mesh->coordinates = r_.floats(*coordinates, scale_);
-        if (normals) mesh->normals = r_.floats(*normals);
-        if (uvs) mesh->uvs = r_.floats(*uvs);
+        if (coordinates) mesh->coordinates = r_.lengths(*coordinates, scale_);
+        if (normals) mesh->normals = r_.singles(*normals);
+        if (uvs) mesh->uvs = r_.singles(*uvs);
         if (indices) {
             std::vector<int> ix;
             for (const Node& i : r_.array(*indices))
@@ -401,17 +420,17 @@ class DesignReader {
                 r_.fail(n,
                         "expected 16 numbers (4 rows of 4), found " + std::to_string(items.size()));
             Cells c{};
-            for (int i = 0; i < 16; ++i) c[i] = r_.number(items[i]);
+            for (int i = 0; i < 16; ++i)
+                c[i] = i % 4 == 3 && i < 12 ? r_.length(items[i], scale_) : r_.single(items[i]);
             for (int col = 0; col < 4; ++col)
                 if (c[12 + col] != (col == 3 ? 1.0 : 0.0))
                     r_.fail(items[12 + col], "the last row of a placement must be 0 0 0 1");
-            for (int row = 0; row < 3; ++row) c[4 * row + 3] *= scale_;
             return c;
         }
         r_.object(n, {"translation", "rotation", "scale"});
         double s = 1.0;
         if (auto sc = r_.optional(n, "scale")) {
-            s = r_.number(*sc);
+            s = r_.single(*sc);
             if (!(s > 0.0)) r_.fail(*sc, "scale must be positive");
         }
         // Rotation about a unit axis (Rodrigues), then scale, then translation.
@@ -420,7 +439,7 @@ class DesignReader {
             r_.object(*rot, {"axis", "degrees"});
             Node axisNode = r_.required(*rot, "axis");
             auto axis = r_.triple(axisNode);
-            double len = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+            double len = std::hypot(axis[0], axis[1], axis[2]);
             if (!(len > 0.0)) r_.fail(axisNode, "rotation axis must not be zero");
             double x = axis[0] / len, y = axis[1] / len, z = axis[2] / len;
             double a = r_.number(r_.required(*rot, "degrees")) * 3.14159265358979323846 / 180.0;
@@ -459,7 +478,7 @@ class DesignReader {
         if (options.unit) p.unit = *options.unit;
 
         // Components first by id, so that occurrences may name components defined later.
-        std::map<std::string, ComponentRef> byId;
+        std::map<std::string, std::size_t> byId;
         std::vector<std::pair<Node, ComponentRef>> components;
         for (const Node& c : r_.array(r_.required(n, "components"))) {
             r_.object(c, {"id", "name", "bodies", "occurrences"});
@@ -472,7 +491,7 @@ class DesignReader {
                 r_.fail(idNode ? *idNode : nameNode,
                         "duplicate component id \"" + id + "\"" +
                             (idNode ? "" : " (give components of the same name an \"id\")"));
-            byId[id] = model;
+            byId[id] = components.size();
             components.emplace_back(c, model);
         }
         // Occurrences hold their components: a refused file must not leave them in a cycle.
@@ -484,9 +503,9 @@ class DesignReader {
                     for (auto& entry : components) entry.second->occurrences.clear();
             }
         } untangle{components};
-        std::map<const ComponentModel*, std::vector<std::pair<const ComponentModel*, std::string>>>
-            edges;
-        for (auto& [c, model] : components) {
+        std::vector<std::vector<Placement>> placements(components.size());
+        for (std::size_t i = 0; i < components.size(); ++i) {
+            auto& [c, model] = components[i];
             if (auto bodies = r_.optional(c, "bodies"))
                 for (const Node& b : r_.array(*bodies)) model->bodies.push_back(readBody(b));
             if (auto occs = r_.optional(c, "occurrences"))
@@ -498,37 +517,91 @@ class DesignReader {
                     auto found = byId.find(id);
                     if (found == byId.end())
                         r_.fail(ref, "no component with id \"" + id + "\" in this design");
-                    occ.component = found->second;
+                    occ.component = components[found->second].second;
                     if (auto v = r_.optional(o, "visible")) occ.visible = r_.boolean(*v);
                     occ.appearance = appearanceRef(r_.optional(o, "appearance"));
                     if (auto t = r_.optional(o, "transform")) occ.cells = readTransform(*t);
-                    edges[model.get()].emplace_back(found->second.get(), ref.ptr);
+                    placements[i].push_back({found->second, o.ptr});
                     model->occurrences.push_back(std::move(occ));
                 }
         }
-        // A component that places itself, directly or further down, would never end a walk.
-        std::map<const ComponentModel*, int> mark;  // 1 on the path, 2 done
-        std::function<void(const ComponentModel*)> visit = [&](const ComponentModel* c) {
-            mark[c] = 1;
-            for (const auto& [child, ptr] : edges[c]) {
-                if (mark[child] == 1)
-                    r_.fail(ptr,
-                            "component \"" + child->name + "\" places itself (occurrence cycle)");
-                if (mark[child] == 0) visit(child);
-            }
-            mark[c] = 2;
-        };
-        for (auto& [c, model] : components)
-            if (mark[model.get()] == 0) visit(model.get());
+        checkPlacements(components, placements);
 
         Node rootNode = r_.required(n, "root");
         std::string root = r_.string(rootNode);
         auto found = byId.find(root);
         if (found == byId.end())
             r_.fail(rootNode, "no component with id \"" + root + "\" in this design");
-        p.root = found->second;
+        p.root = components[found->second].second;
         untangle.done = true;
         doc_.products.push_back(std::move(p));
+    }
+
+    // An occurrence: the index of the component it places and its place in the file.
+    struct Placement {
+        std::size_t component;
+        std::string ptr;
+    };
+
+    // A component that places itself, directly or further down, would never end a walk; deep
+    // nesting would exhaust the stack of the walks that recurse, and a few components placing
+    // each other many times over would make a walk of astronomical length. This looks at every
+    // component once, without recursion.
+    void checkPlacements(const std::vector<std::pair<Node, ComponentRef>>& components,
+                         const std::vector<std::vector<Placement>>& placements) const {
+        const std::size_t count = components.size();
+        std::vector<int> mark(count, 0);         // 1 on the current path, 2 done
+        std::vector<int> height(count, 0);       // most occurrences nested below
+        std::vector<double> placed(count, 0.0);  // occurrences below over every placement
+        std::vector<std::pair<std::size_t, std::size_t>> path;  // component, next placement
+        for (std::size_t start = 0; start < count; ++start) {
+            if (mark[start] != 0) continue;
+            mark[start] = 1;
+            path.emplace_back(start, 0);
+            while (!path.empty()) {
+                const std::size_t c = path.back().first;
+                const std::size_t next = path.back().second++;
+                if (next < placements[c].size()) {
+                    const Placement& p = placements[c][next];
+                    if (mark[p.component] == 1)
+                        r_.fail(p.ptr + "/component", "component \"" +
+                                                          components[p.component].second->name +
+                                                          "\" places itself (occurrence cycle)");
+                    if (mark[p.component] == 0) {
+                        mark[p.component] = 1;
+                        path.emplace_back(p.component, 0);
+                    }
+                    continue;
+                }
+                for (const Placement& p : placements[c]) {
+                    height[c] = std::max(height[c], height[p.component] + 1);
+                    placed[c] += 1.0 + placed[p.component];
+                }
+                placed[c] = std::min(placed[c], kMaxPlacements + 1.0);  // stays finite
+                mark[c] = 2;
+                path.pop_back();
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (height[i] <= kMaxNesting) continue;
+            // Down the deepest chain to the first occurrence beyond the limit.
+            std::size_t c = i;
+            for (int level = 1;; ++level)
+                for (const Placement& p : placements[c])
+                    if (height[p.component] == height[c] - 1) {
+                        if (level > kMaxNesting)
+                            r_.fail(p.ptr, "occurrences nested deeper than " +
+                                               std::to_string(kMaxNesting) + " levels");
+                        c = p.component;
+                        break;
+                    }
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            if (placed[i] > kMaxPlacements)
+                r_.fail(components[i].first, "component \"" + components[i].second->name +
+                                                 "\" places more than " +
+                                                 std::to_string(static_cast<long>(kMaxPlacements)) +
+                                                 " occurrences, counted over every placement");
     }
 
     const Reader& r_;
@@ -539,18 +612,99 @@ class DesignReader {
 
 }  // namespace
 
-DocumentRef loadJsonDesign(const std::string& path, const LoadOptions& options) {
-    if (options.unit && !centimetresPerUnit(*options.unit))
-        throw DesignError("unknown unit \"" + *options.unit + "\" (mm, cm, m, in or ft)");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw DesignError(path + ": cannot read: " + std::strerror(errno));
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) throw DesignError(path + ": cannot read: " + std::strerror(errno));
-    std::string text = buffer.str();
+namespace {
+
+// Builds the document like the library's own parser does, and knows where the parser is, as a
+// JSON pointer, to name the place of a number out of range; refuses nesting beyond the limit
+// before the document gets any deeper. (The library's callback parser is not used: it searches
+// the parent at the end of every object, which takes quadratic time on long arrays.)
+class DesignSax {
+  public:
+    explicit DesignSax(json& root) : dom_(root) {}
+
+    struct TooDeep {
+        std::string ptr;
+    };
+
+    bool null() { return value(dom_.null()); }
+    bool boolean(bool v) { return value(dom_.boolean(v)); }
+    bool number_integer(json::number_integer_t v) { return value(dom_.number_integer(v)); }
+    bool number_unsigned(json::number_unsigned_t v) { return value(dom_.number_unsigned(v)); }
+    bool number_float(json::number_float_t v, const json::string_t& s) {
+        return value(dom_.number_float(v, s));
+    }
+    bool string(json::string_t& v) { return value(dom_.string(v)); }
+    bool binary(json::binary_t& v) { return value(dom_.binary(v)); }
+    bool start_object(std::size_t size) {
+        enter(false);
+        return dom_.start_object(size);
+    }
+    bool key(json::string_t& k) {
+        frames_.back().key = k;
+        return dom_.key(k);
+    }
+    bool end_object() { return leave(dom_.end_object()); }
+    bool start_array(std::size_t size) {
+        enter(true);
+        return dom_.start_array(size);
+    }
+    bool end_array() { return leave(dom_.end_array()); }
+    // Called with the exception's own type, which the library's parser throws on.
+    template <class Exception>
+    bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
+        return dom_.parse_error(position, token, e);
+    }
+
+    // The value being parsed.
+    std::string pointer() const {
+        std::string out;
+        for (const Frame& f : frames_)
+            out += "/" + (f.array ? std::to_string(f.index) : escapePointer(f.key));
+        return out.empty() ? "/" : out;
+    }
+
+  private:
+    struct Frame {
+        bool array;
+        std::size_t index;
+        std::string key;
+    };
+    void enter(bool array) {
+        if (frames_.size() >= static_cast<std::size_t>(kMaxNesting)) throw TooDeep{pointer()};
+        frames_.push_back({array, 0, {}});
+    }
+    bool leave(bool ok) {
+        frames_.pop_back();
+        return value(ok);
+    }
+    bool value(bool ok) {
+        if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
+        return ok;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<json> dom_;
+    std::vector<Frame> frames_;
+};
+
+// The library's message without its "[json.exception.NAME.N] " prefix, and short: it may quote
+// a number of any length.
+std::string plainMessage(const json::exception& e) {
+    std::string what = e.what();
+    auto end = what.find("] ");
+    if (end != std::string::npos) what.erase(0, end + 2);
+    if (what.size() > 200) what = what.substr(0, 200) + "...";
+    return what;
+}
+
+json parseText(const std::string& text, const std::string& file) {
     json root;
+    DesignSax place(root);
     try {
-        root = json::parse(text);
+        json::sax_parse(text, &place);
+        return root;
+    } catch (const DesignSax::TooDeep& e) {
+        throw DesignError(file + ": " + e.ptr + ": nested deeper than " +
+                          std::to_string(kMaxNesting) + " levels");
     } catch (const json::parse_error& e) {
         // Line and column of the byte where parsing stopped.
         std::size_t at = std::min<std::size_t>(e.byte == 0 ? 0 : e.byte - 1, text.size());
@@ -567,13 +721,43 @@ DocumentRef loadJsonDesign(const std::string& path, const LoadOptions& options) 
         auto cut = what.find("parse error");
         auto colon = what.find(": ", cut == std::string::npos ? 0 : cut);
         if (colon != std::string::npos) what = what.substr(colon + 2);
-        throw DesignError(path + ":" + std::to_string(line) + ":" + std::to_string(column) +
+        throw DesignError(file + ":" + std::to_string(line) + ":" + std::to_string(column) +
                           ": malformed JSON: " + what);
+    } catch (const json::out_of_range& e) {
+        // A number beyond the range of a double ("1e400").
+        throw DesignError(file + ": " + place.pointer() + ": " + plainMessage(e));
+    } catch (const json::exception& e) {
+        throw DesignError(file + ": " + place.pointer() + ": malformed JSON: " + plainMessage(e));
     }
+}
+
+}  // namespace
+
+DocumentRef parseJsonDesign(const std::string& text, const std::string& file,
+                            const LoadOptions& options) {
+    if (options.unit && !centimetresPerUnit(*options.unit))
+        throw DesignError("unknown unit \"" + *options.unit + "\" (mm, cm, m, in or ft)");
+    json root = parseText(text, file);
     auto doc = std::make_shared<DocumentModel>();
-    Reader reader(path);
-    DesignReader(reader, *doc).read(Node{&root, ""}, options);
+    Reader reader(file);
+    try {
+        DesignReader(reader, *doc).read(Node{&root, ""}, options);
+    } catch (const json::exception& e) {
+        // The reader checks every type before it converts; this is a last resort.
+        throw DesignError(file + ": " + plainMessage(e));
+    }
     return doc;
+}
+
+DocumentRef loadJsonDesign(const std::string& path, const LoadOptions& options) {
+    if (options.unit && !centimetresPerUnit(*options.unit))
+        throw DesignError("unknown unit \"" + *options.unit + "\" (mm, cm, m, in or ft)");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw DesignError(path + ": cannot read: " + std::strerror(errno));
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) throw DesignError(path + ": cannot read: " + std::strerror(errno));
+    return parseJsonDesign(buffer.str(), path, options);
 }
 
 DocumentRef loadDesign(const std::string& path, const LoadOptions& options) {

@@ -21,6 +21,10 @@ short channel(float v) {
     return static_cast<short>(std::lround(v * 255.0f));
 }
 
+bool finite(const aiVector3D& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 class Importer {
   public:
     Importer(const std::string& path, double cmPerUnit) : path_(path), scale_(cmPerUnit) {}
@@ -87,15 +91,31 @@ class Importer {
             }
             auto mesh = std::make_shared<MeshModel>();
             std::vector<float> p, n, uv;
+            auto bad = [&](unsigned v, const char* what) {
+                throw DesignError(path_ + ": mesh " + std::to_string(i) + ", vertex " +
+                                  std::to_string(v) + ": " + what);
+            };
+            // Positions first: normals generated from a position out of range are not finite
+            // either, and the position is the place to name.
             for (unsigned v = 0; v < m.mNumVertices; ++v) {
                 const aiVector3D& q = m.mVertices[v];
+                double x = q.x * scale_, y = q.y * scale_, z = q.z * scale_;
+                if (!(std::fabs(x) <= kMaxLength && std::fabs(y) <= kMaxLength &&
+                      std::fabs(z) <= kMaxLength))
+                    bad(v, "position out of range (at most 3.4e37 cm)");
                 p.insert(p.end(),
-                         {static_cast<float>(q.x * scale_), static_cast<float>(q.y * scale_),
-                          static_cast<float>(q.z * scale_)});
-                if (m.mNormals)
+                         {static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)});
+            }
+            for (unsigned v = 0; v < m.mNumVertices; ++v) {
+                if (m.mNormals) {
+                    if (!finite(m.mNormals[v])) bad(v, "normal not a finite number");
                     n.insert(n.end(), {m.mNormals[v].x, m.mNormals[v].y, m.mNormals[v].z});
-                if (m.mTextureCoords[0])
+                }
+                if (m.mTextureCoords[0]) {
+                    if (!finite(m.mTextureCoords[0][v]))
+                        bad(v, "texture coordinate not a finite number");
                     uv.insert(uv.end(), {m.mTextureCoords[0][v].x, m.mTextureCoords[0][v].y});
+                }
             }
             mesh->coordinates = std::move(p);
             if (m.mNormals) mesh->normals = std::move(n);
@@ -110,7 +130,11 @@ class Importer {
 
     ComponentRef component(const aiNode& node,
                            const std::vector<std::pair<std::string, MeshRef>>& meshes,
-                           const aiScene& scene, const DocumentModel& doc) {
+                           const aiScene& scene, const DocumentModel& doc, int level = 0) {
+        if (level > kMaxNesting)
+            throw DesignError(path_ + ": node \"" + std::string(node.mName.C_Str()) +
+                              "\": nodes nested deeper than " + std::to_string(kMaxNesting) +
+                              " levels");
         auto c = std::make_shared<ComponentModel>();
         c->name = uniqueName(node.mName.length > 0 ? node.mName.C_Str() : "Component");
         std::map<std::string, int> bodyNames;
@@ -132,12 +156,22 @@ class Importer {
         for (unsigned i = 0; i < node.mNumChildren; ++i) {
             const aiNode& child = *node.mChildren[i];
             OccurrenceModel occ;
-            occ.component = component(child, meshes, scene, doc);
-            const aiMatrix4x4& t = child.mTransformation;
-            occ.cells = {t.a1, t.a2, t.a3, t.a4 * scale_, t.b1, t.b2, t.b3, t.b4 * scale_,
-                         t.c1, t.c2, t.c3, t.c4 * scale_, t.d1, t.d2, t.d3, t.d4};
+            occ.component = component(child, meshes, scene, doc, level + 1);
+            occ.cells = cells(child);
             c->occurrences.push_back(std::move(occ));
         }
+        return c;
+    }
+
+    // A node's transformation as a placement in centimetres.
+    Cells cells(const aiNode& node) const {
+        const aiMatrix4x4& t = node.mTransformation;
+        Cells c{t.a1, t.a2, t.a3, t.a4 * scale_, t.b1, t.b2, t.b3, t.b4 * scale_,
+                t.c1, t.c2, t.c3, t.c4 * scale_, t.d1, t.d2, t.d3, t.d4};
+        for (double v : c)
+            if (!(std::fabs(v) <= kMaxLength))
+                throw DesignError(path_ + ": node \"" + std::string(node.mName.C_Str()) +
+                                  "\": transformation out of range");
         return c;
     }
 
@@ -184,11 +218,9 @@ DocumentRef importModel(const std::string& path, const LoadOptions& options) {
     if (!scene->mRootNode->mTransformation.IsIdentity()) {
         auto root = std::make_shared<ComponentModel>();
         root->name = in.uniqueName(doc->name.empty() ? "Root" : doc->name);
-        const aiMatrix4x4& t = scene->mRootNode->mTransformation;
         OccurrenceModel occ;
         occ.component = design.root;
-        occ.cells = {t.a1, t.a2, t.a3, t.a4 * *cm, t.b1, t.b2, t.b3, t.b4 * *cm,
-                     t.c1, t.c2, t.c3, t.c4 * *cm, t.d1, t.d2, t.d3, t.d4};
+        occ.cells = in.cells(*scene->mRootNode);
         root->occurrences.push_back(std::move(occ));
         design.root = root;
     }

@@ -328,6 +328,11 @@ int main(int argc, char** argv) {
         } catch (const host::DesignError& e) {
             std::cerr << "fusion-host: " << e.what() << "\nfusion-host: nothing exported\n";
             return kUsage;
+        } catch (const std::exception& e) {
+            // Whatever else a file can provoke (such as running out of memory) is a bad design too.
+            std::cerr << "fusion-host: " << *options.design << ": cannot load: " << e.what()
+                      << "\nfusion-host: nothing exported\n";
+            return kUsage;
         }
     }
 

@@ -86,6 +86,7 @@ TEST(Edits, MalformedArgumentsAndMissingTargetsAreRefused) {
              {Edit::Kind::Move, "Axle:3=1,2,3"},
              {Edit::Kind::Move, "Axle:x=1,2,3"},
              {Edit::Kind::Move, "Sample Cart=1,2,3"},  // the root has no occurrence
+             {Edit::Kind::Move, "Axle=0,3.5e37,0"},    // beyond the lengths a design may hold
          }) {
         try {
             apply(*d, kind, argument);
@@ -96,6 +97,8 @@ TEST(Edits, MalformedArgumentsAndMissingTargetsAreRefused) {
     }
     EXPECT_TRUE(component(*d, "Sample Cart").bodies[0].visible);
     EXPECT_EQ(component(*d, "Wheel").bodies[0].appearance->id, "rubber-checker");
+    EXPECT_EQ(component(*d, "Sample Cart").occurrences[0].cells,
+              sample()->products[0].root->occurrences[0].cells);
     EXPECT_EQ(d->name, name);
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "HostTestSupport.hpp"
 
@@ -160,27 +162,130 @@ TEST(FusionHost, AuditShowsWhatTheAddinKeeps) {
         << a.err;
 }
 
-TEST(FusionHost, BadDesignExportsNothing) {
-    std::string out = fresh("bad.txt");
-    std::string design = hosttest::write(
-        "bad-index.json",
-        "{\"document\": \"d\", \"products\": [{\"type\": \"design\", \"root\": \"r\", "
-        "\"components\": [{\"name\": \"r\", \"bodies\": [{\"name\": \"B\", \"faces\": "
-        "[{\"meshes\": [{\"coordinates\": [0,0,0], \"indices\": [0,0,1]}]}]}]}]}]}");
-    Result r = host("--design " + quote(design) + " --export " + quote(out), "baddesign");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(
-        r.err,
-        "fusion-host: " + design +
-            ": /products/0/components/0/bodies/0/faces/0/meshes/0/indices/2: index 1 out of range: "
-            "the mesh has 1 nodes\nfusion-host: nothing exported\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
-    Result model = host("--design /nonexistent/model.obj --export " + quote(out), "badmodel");
-    EXPECT_EQ(model.status, 2);
-    EXPECT_EQ(model.err,
-              "fusion-host: /nonexistent/model.obj: cannot read: no such file\nfusion-host: "
-              "nothing exported\n");
+// A design the host refuses: exit status 2, the file and the place in the message, and neither
+// export of the command line happens (a new file is not created, an old one keeps its bytes).
+struct Hostile {
+    std::string name;
+    std::string file;  // written to the scratch folder; "/..." names a file that is not there
+    std::string text;
+    std::string message;  // after "fusion-host: FILE"
+};
+
+std::string repeat(const std::string& s, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += s;
+    return out;
 }
+
+std::string design(const std::string& components, const std::string& top = "") {
+    return "{\"document\": \"d\", " + top +
+           "\"products\": [{\"type\": \"design\", \"root\": \"r\", \"components\": [" + components +
+           "]}]}";
+}
+
+std::string meshDesign(const std::string& mesh, const std::string& top = "") {
+    return design("{\"name\": \"r\", \"bodies\": [{\"name\": \"B\", \"faces\": [{\"meshes\": [" +
+                      mesh + "]}]}]}",
+                  top);
+}
+
+std::string placing(const std::string& transform) {
+    return design("{\"name\": \"r\", \"occurrences\": [{\"component\": \"a\", \"transform\": " +
+                  transform + "}]}, {\"name\": \"a\"}");
+}
+
+// Components r, c1, c2, ... each placing the next one `times` times.
+std::string chain(int length, int times) {
+    std::string components;
+    for (int i = 0; i < length; ++i) {
+        std::string occurrence = "{\"component\": \"c" + std::to_string(i + 1) + "\"}";
+        std::string list = occurrence;
+        for (int k = 1; k < times; ++k) list += ", " + occurrence;
+        components += (i ? ", " : "") + std::string("{\"name\": \"") +
+                      (i ? "c" + std::to_string(i) : "r") + "\", \"occurrences\": [" +
+                      (i + 1 < length ? list : "") + "]}";
+    }
+    return design(components);
+}
+
+std::vector<Hostile> hostileDesigns() {
+    const std::string mesh0 = ": /products/0/components/0/bodies/0/faces/0/meshes/0";
+    const std::string occ0 = ": /products/0/components/0/occurrences/0";
+    const int deep = 100000;
+    // Each texture adds three levels: the property, its texture and the texture's properties.
+    const int textures = deep / 3;
+    return {
+        {"index", "bad-index.json", meshDesign("{\"coordinates\": [0,0,0], \"indices\": [0,0,1]}"),
+         mesh0 + "/indices/2: index 1 out of range: the mesh has 1 nodes"},
+        {"number", "number.json", meshDesign("{\"box\": {\"min\": [0,0,0], \"max\": [1,1e400,1]}}"),
+         mesh0 + "/box/max/1: number overflow parsing '1e400'"},
+        {"cameranumber", "camera-number.json",
+         design("{\"name\": \"r\"}", "\"camera\": {\"eye\": [-1e400, 0, 0]}, "),
+         ": /camera/eye/0: number overflow parsing '-1e400'"},
+        {"boxcorner", "box-corner.json",
+         meshDesign("{\"box\": {\"min\": [-1e38,0,0], \"max\": [1,1,1]}}"),
+         mesh0 + "/box/min/0: length out of range (at most 3.4e37 cm)"},
+        {"boxunit", "box-unit.json",
+         meshDesign("{\"box\": {\"min\": [0,0,0], \"max\": [1,1e36,1]}}",
+                    "\"lengthUnit\": \"m\", "),
+         mesh0 + "/box/max/1: length out of range (at most 3.4e37 cm)"},
+        {"normal", "normal.json",
+         meshDesign("{\"coordinates\": [0,0,0], \"normals\": [0,0,-1e39], \"indices\": []}"),
+         mesh0 + "/normals/2: number out of float range"},
+        {"cameraup", "camera-up.json",
+         design("{\"name\": \"r\"}", "\"camera\": {\"up\": [0, 1e39, 0]}, "),
+         ": /camera/up/1: number out of float range"},
+        {"matrixcell", "matrix-cell.json", placing("[1e39,0,0,0, 0,1,0,0, 0,0,1,0, 0,0,0,1]"),
+         occ0 + "/transform/0: number out of float range"},
+        {"translation", "translation.json", placing("[1,0,0,0, 0,1,0,4e37, 0,0,1,0, 0,0,0,1]"),
+         occ0 + "/transform/7: length out of range (at most 3.4e37 cm)"},
+        {"scale", "scale.json", placing("{\"scale\": 1e39}"),
+         occ0 + "/transform/scale: number out of float range"},
+        {"deeptexture", "deep-texture.json",
+         "{\"document\": \"d\", \"products\": [], \"appearances\": [{\"id\": \"a\", \"name\": "
+         "\"A\", \"properties\": [" +
+             repeat("{\"id\": \"p\", \"type\": \"color\", \"texture\": {\"properties\": [",
+                    textures) +
+             repeat("]}}", textures) + "]}]}",
+         ": /appearances/0/properties/0" + repeat("/texture/properties/0", 332) +
+             ": nested deeper than 1000 levels"},
+        {"deeparray", "deep-array.json", repeat("[", deep) + repeat("]", deep),
+         ": " + repeat("/0", 1000) + ": nested deeper than 1000 levels"},
+        {"chain", "chain.json", chain(20000, 1),
+         ": /products/0/components/1000/occurrences/0: occurrences nested deeper than 1000 "
+         "levels"},
+        {"self", "self.json",
+         design("{\"name\": \"r\", \"occurrences\": [{\"component\": \"r\"}]}"),
+         occ0 + "/component: component \"r\" places itself (occurrence cycle)"},
+        {"doubling", "doubling.json", chain(25, 2),
+         ": /products/0/components/0: component \"r\" places more than 1000000 occurrences, "
+         "counted over every placement"},
+        {"objposition", "position.obj", "v 0 0 0\nv 1 0 0\nv 0 1e39 0\nf 1 2 3\n",
+         ": mesh 0, vertex 2: position out of range (at most 3.4e37 cm)"},
+        {"nomodel", "/nonexistent/model.obj", "", ": cannot read: no such file"},
+    };
+}
+
+class HostileDesign : public testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileDesign, IsRefusedWithFileAndPlaceAndNothingWritten) {
+    const Hostile& c = GetParam();
+    std::string file = c.file[0] == '/' ? c.file : hosttest::write(c.file, c.text);
+    std::string created = fresh(c.name + ".rmq"),
+                kept = hosttest::write(c.name + "-old.rmq", "old");
+    Result r =
+        host("--design " + quote(file) + " --export " + quote(created) + " --export " + quote(kept),
+             "hostile-" + c.name);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "fusion-host: " + file + c.message + "\nfusion-host: nothing exported\n");
+    EXPECT_FALSE(std::filesystem::exists(created));
+    EXPECT_EQ(hosttest::read(kept), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileDesign, testing::ValuesIn(hostileDesigns()),
+                         [](const testing::TestParamInfo<Hostile>& info) {
+                             return info.param.name;
+                         });
 
 TEST(FusionHost, ImportedModelsReachTheAddin) {
     Result spider = host("--unit mm --design " +

@@ -211,9 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"noindices", MESH("{\"coordinates\": [0,0,0]}"),
                 ": /products/0/components/0/bodies/0/faces/0/meshes/0: missing member \"indices\" "
                 "(or mark the mesh \"unchecked\")"},
-        BadCase{"floatrange", MESH("{\"coordinates\": [0,0,1e300], \"indices\": []}"),
-                ": /products/0/components/0/bodies/0/faces/0/meshes/0/coordinates/2: number out of "
-                "float range"},
+        BadCase{"lengthrange", MESH("{\"coordinates\": [0,0,1e300], \"indices\": []}"),
+                ": /products/0/components/0/bodies/0/faces/0/meshes/0/coordinates/2: length out of "
+                "range (at most 3.4e37 cm)"},
         BadCase{"box", MESH("{\"box\": {\"min\": [0,0,0], \"max\": [1,0,1]}}"),
                 ": /products/0/components/0/bodies/0/faces/0/meshes/0/box: box min must be below "
                 "max on every axis"},
@@ -226,6 +226,46 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"pointer", "{\"document\": \"d\", \"products\": [], \"a/b~c\": 0}",
                 ": /a~1b~0c: unknown member \"a/b~c\""}),
     [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+
+// One thousand levels load, of the file as of occurrences; one more is refused (the refusals of
+// far deeper designs are in FusionHostTest).
+TEST(JsonDesign, NestingLimitIsOneThousandLevels) {
+    auto message = [](const std::string& file) -> std::string {
+        try {
+            host::loadJsonDesign(file);
+        } catch (const host::DesignError& e) {
+            return e.what();
+        }
+        return "loaded";
+    };
+    auto nested = [](int levels) {
+        // The top object is the first level.
+        return "{\"document\": \"d\", \"products\": [], \"x\": " + std::string(levels - 1, '[') +
+               std::string(levels - 1, ']') + "}";
+    };
+    std::string fits = write("nest-1000.json", nested(1000));
+    EXPECT_EQ(message(fits), fits + ": /x: unknown member \"x\"");
+    std::string over = write("nest-1001.json", nested(1001));
+    std::string pointer = "/x";
+    for (int i = 0; i < 999; ++i) pointer += "/0";
+    EXPECT_EQ(message(over), over + ": " + pointer + ": nested deeper than 1000 levels");
+
+    auto chain = [](int levels) {
+        std::string components = "{\"id\": \"c0\", \"name\": \"Root\", \"occurrences\": []}";
+        for (int i = 1; i <= levels; ++i)
+            components = "{\"id\": \"c" + std::to_string(i) +
+                         "\", \"name\": \"C\", \"occurrences\": [{\"component\": \"c" +
+                         std::to_string(i - 1) + "\"}]}, " + components;
+        return "{\"document\": \"d\", \"products\": [{\"type\": \"design\", \"root\": \"c" +
+               std::to_string(levels) + "\", \"components\": [" + components + "]}]}";
+    };
+    host::DocumentRef doc = host::loadJsonDesign(write("chain-1000.json", chain(1000)));
+    EXPECT_EQ(host::totals(*doc).occurrences, 1000u);
+    std::string deeper = write("chain-1001.json", chain(1001));
+    EXPECT_EQ(message(deeper), deeper +
+                                   ": /products/0/components/1000/occurrences/0: occurrences "
+                                   "nested deeper than 1000 levels");
+}
 
 TEST(JsonDesign, UnreadableFileIsNamed) {
     try {
