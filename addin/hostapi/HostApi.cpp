@@ -2,6 +2,7 @@
 // the host's record of handed-out arrays. Everything runs on the host's one add-in thread, so
 // the records are not guarded.
 #include <cstdio>
+#include <string_view>
 #include <unordered_map>
 
 #include "CoreAll.h"
@@ -14,7 +15,11 @@ struct ArrayRecord {
 };
 
 struct Ledger {
-    std::map<std::string, long> references;
+    // By the address of the object type text: reference counting runs for every host object the
+    // add-in touches, so it neither builds a string nor compares texts. Entries that drop to zero
+    // stay (heldReferences skips them), so counting does not allocate either.
+    std::unordered_map<const char*, long> references;
+    std::map<std::string, detail::ClassTag, std::less<>> classes;
     std::unordered_map<const void*, ArrayRecord> arrays;
     long arrayFaults = 0;
     detail::ApplicationProvider provider = nullptr;
@@ -64,7 +69,7 @@ void Base::addReference() const noexcept {
 void Base::release() const noexcept {
     auto& held = ledger().references;
     auto found = held.find(objectType());
-    if (found != held.end() && --found->second == 0) held.erase(found);
+    if (found != held.end() && found->second > 0) --found->second;
     if (--references_ == 0) delete this;
 }
 
@@ -109,7 +114,22 @@ double* allocateArray(const std::vector<double>& values, std::size_t& count) {
 }
 
 std::map<std::string, long> heldReferences() {
-    return ledger().references;
+    // Texts of one class may sit at different addresses (one copy per module).
+    std::map<std::string, long> held;
+    for (const auto& [type, count] : ledger().references)
+        if (count != 0) held[type] += count;
+    return held;
+}
+
+const ClassTag& classTag(const char* typeText) {
+    auto& classes = ledger().classes;
+    auto found = classes.find(std::string_view(typeText));
+    if (found == classes.end()) {
+        // The key's own characters outlive the caller's text (a module may be unloaded).
+        found = classes.emplace(typeText, ClassTag{nullptr}).first;
+        found->second.text = found->first.c_str();
+    }
+    return found->second;
 }
 
 std::map<std::string, long> heldArrays() {
