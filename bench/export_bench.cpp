@@ -70,15 +70,16 @@ std::string exportDesign(const host::DocumentRef& document, const std::string& p
     return error;
 }
 
-// The child's side of peakOf: one export of the named design; prints the peak in bytes.
-// Also the way to profile one export: valgrind --tool=callgrind export_bench --peak NAME
-int peakChild(const std::string& name) {
+// The child's side of peakOf: one export of the named design; prints the peak in bytes. The
+// scene file stays at keep when given (to compare outputs). Also the way to profile one
+// export: valgrind --tool=callgrind export_bench --peak NAME
+int peakChild(const std::string& name, const char* keep) {
     const auto found = kDesigns.find(name);
     if (found == kDesigns.end()) return 2;
     const host::DocumentRef document = found->second();
-    const std::string error = exportDesign(
-        document, outputPath("export_bench_peak_" + name + ".rmq"), [](auto once) { once(); });
-    std::filesystem::remove(outputPath("export_bench_peak_" + name + ".rmq"));
+    const std::string path = keep ? keep : outputPath("export_bench_peak_" + name + ".rmq");
+    const std::string error = exportDesign(document, path, [](auto once) { once(); });
+    if (!keep) std::filesystem::remove(path);
     if (!error.empty()) return 1;
     std::printf("%.0f\n", peakResidentBytes());
     return 0;
@@ -226,7 +227,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--peak") == 0) return peakChild(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--peak") == 0)
+        return peakChild(argv[2], argc == 4 ? argv[3] : nullptr);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
