@@ -1,7 +1,9 @@
 // The walk over the active design into the scene graph, with the per-component change record.
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -37,8 +39,9 @@ FusionSceneExporter::AppearancePtr effectiveAppearance(
 }  // namespace
 
 std::shared_ptr<vex::VexGroup> FusionSceneExporter::buildScene(
-    const Ptr<adsk::core::Document>& document) {
+    const Ptr<adsk::core::Document>& document, bool recordStates) {
     required(document);
+    recordStates_ = recordStates;
     auto root = std::make_shared<vex::VexGroup>(stripVersionSuffix(document->name()));
     const Ptr<adsk::core::Products> products = required(document->products());
     const size_t count = products->count();
@@ -59,11 +62,14 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Comp
     const std::string key = component->name();
     auto group = std::make_shared<vex::VexGroup>(key);
     group->setFlags(kComponentFlags);
-    ComponentState state = makeComponentState(component, appearance, visible);
-    const auto previous = previousStates.find(key);
-    const bool changed = previous == previousStates.end() || statesDiffer(state, previous->second);
+    bool changed = true;
+    if (recordStates_) {
+        ComponentState state = makeComponentState(component, appearance, visible);
+        const auto previous = previousStates.find(key);
+        changed = previous == previousStates.end() || statesDiffer(state, previous->second);
+        currentStates[key] = std::move(state);
+    }
     group->setFlags(changed ? kComponentFlags | kChanged : kComponentFlags);
-    currentStates[key] = std::move(state);
     if (!visible) return group;
 
     const Ptr<adsk::fusion::Occurrences> occurrences = required(component->occurrences());
@@ -106,35 +112,52 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::bodyContent(const Ptr<BRepBo
 
     // Faces grouped by appearance, in identifier order. A face without any appearance keeps
     // its geometry under the empty identifier, with the generic material.
+    // A body has few appearances: a short list searched in place, sorted once, allocates less
+    // per body than a map.
     struct Entry {
+        std::string id;
         AppearancePtr appearance;
         std::vector<Ptr<BRepFace>> faces;
     };
-    std::map<std::string, Entry> entries;
+    std::vector<Entry> entries;
+    // Most faces inherit the body's appearance: its identifier is asked for once.
+    std::optional<std::string> bodyId;
     const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
     const size_t faceCount = faces->count();
     for (size_t i = 0; i < faceCount; ++i) {
         Ptr<BRepFace> face = required(faces->item(i));
-        AppearancePtr faceAppearance = effectiveAppearance(face->appearance(), bodyAppearance);
-        const std::string id = faceAppearance ? faceAppearance->id() : std::string();
-        Entry& entry = entries[id];
-        if (!entry.appearance) entry.appearance = std::move(faceAppearance);
-        entry.faces.push_back(std::move(face));
+        AppearancePtr faceAppearance = face->appearance();
+        std::string id;
+        if (faceAppearance) {
+            id = faceAppearance->id();
+        } else {
+            faceAppearance = bodyAppearance;
+            if (!bodyId) bodyId = bodyAppearance ? bodyAppearance->id() : std::string();
+            id = *bodyId;
+        }
+        auto entry = std::find_if(entries.begin(), entries.end(),
+                                  [&](const Entry& e) { return e.id == id; });
+        if (entry == entries.end()) {
+            entry = entries.insert(entries.end(), Entry{std::move(id), nullptr, {}});
+            entry->faces.reserve(faceCount - i);
+        }
+        if (!entry->appearance) entry->appearance = std::move(faceAppearance);
+        entry->faces.push_back(std::move(face));
     }
-    for (auto& [id, entry] : entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.id < b.id; });
+    for (Entry& entry : entries) {
         auto appearanceGroup = group->addGroup(name);
         group->setFlags(kBodyWithFaces);
         appearanceGroup->setFlags(kAppearanceFlags);
-        auto material = std::make_shared<vex::FusionMaterial>(entry.appearance);
+        appearanceGroup->reserveNodes(entry.faces.size());
+        const auto material = std::make_shared<vex::FusionMaterial>(entry.appearance);
         for (const Ptr<BRepFace>& face : entry.faces) {
             const Ptr<adsk::fusion::TriangleMeshList> meshes = required(face->displayMeshes());
             const size_t meshCount = meshes->count();
             for (size_t m = 0; m < meshCount; ++m) {
                 Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(m));
-                auto object = convertMesh(mesh);
-                object->setName(name);
-                object->setMaterial(material);
-                appearanceGroup->addNode(std::move(object));
+                appearanceGroup->addNode(convertMesh(mesh, name, material));
             }
         }
     }

@@ -36,8 +36,10 @@ class FusionSceneExporter {
 
     // Walks the design into a scene graph that holds no host reference. The walk's record is
     // currentStates; it becomes previousStates only once the flow's transfer has arrived.
-    std::shared_ptr<vex::VexGroup> buildScene(
-        const adsk::core::Ptr<adsk::core::Document>& document);
+    // Without recordStates (the export, which sends everything and keeps no record) every
+    // component counts as changed and currentStates is left alone.
+    std::shared_ptr<vex::VexGroup> buildScene(const adsk::core::Ptr<adsk::core::Document>& document,
+                                              bool recordStates = true);
     std::shared_ptr<vex::VexGroup> walkComponent(
         const adsk::core::Ptr<adsk::fusion::Component>& component, const AppearancePtr& appearance,
         bool visible);
@@ -46,10 +48,12 @@ class FusionSceneExporter {
     ComponentState makeComponentState(const adsk::core::Ptr<adsk::fusion::Component>& component,
                                       const AppearancePtr& appearance, bool visible);
 
-    // Converts one display mesh, scaled to the design's unit, into a node with its own copies
-    // of the arrays; takes the reference over and releases it before returning.
+    // Converts one display mesh, scaled to the design's unit, into a node named name with the
+    // given material and its own copies of the arrays; takes the reference over and releases it
+    // before returning.
     std::shared_ptr<vex::TriangleObject> convertMesh(
-        adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh);
+        adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh, const std::string& name,
+        std::shared_ptr<vex::Material> material);
 
     std::unique_ptr<vex::vexSceneapi_oo> writer;
     adsk::core::Ptr<adsk::core::UserInterface> userInterface;
@@ -60,6 +64,8 @@ class FusionSceneExporter {
     float unitsPerCentimetre = 100.0f;
 
   private:
+    bool recordStates_ = true;  // of the walk under way
+
     // previousStates may never say more than what reached the file or the renderer. A flow
     // holds one of these from the moment its output can receive anything: unless the transfer
     // is committed, leaving the scope (a failed write or close, an exception) empties
