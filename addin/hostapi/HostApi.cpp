@@ -33,10 +33,10 @@ Ledger& ledger() {
 }
 
 template <class T>
-T* recordArray(const std::vector<T>& values, std::size_t& count, const char* type) {
-    count = values.size();
-    T* array = new T[values.size() + 1]();  // never zero-sized, so never a null result
-    std::copy(values.begin(), values.end(), array);
+T* recordArray(const T* values, std::size_t size, std::size_t& count, const char* type) {
+    count = size;
+    T* array = new T[size + 1]();  // never zero-sized, so never a null result
+    std::copy(values, values + size, array);
     ledger().arrays.emplace(array, ArrayRecord{type});
     return array;
 }
@@ -99,18 +99,18 @@ void setApplicationProvider(ApplicationProvider provider) {
 
 char* allocateText(const std::string& text) {
     std::size_t count = 0;
-    std::vector<char> chars(text.begin(), text.end());
-    return recordArray(chars, count, "char");  // zero-filled tail terminates the text
+    // The zero-filled tail terminates the text.
+    return recordArray(text.data(), text.size(), count, "char");
 }
 
 int* allocateArray(const std::vector<int>& values, std::size_t& count) {
-    return recordArray(values, count, "int");
+    return recordArray(values.data(), values.size(), count, "int");
 }
 float* allocateArray(const std::vector<float>& values, std::size_t& count) {
-    return recordArray(values, count, "float");
+    return recordArray(values.data(), values.size(), count, "float");
 }
 double* allocateArray(const std::vector<double>& values, std::size_t& count) {
-    return recordArray(values, count, "double");
+    return recordArray(values.data(), values.size(), count, "double");
 }
 
 std::map<std::string, long> heldReferences() {
