@@ -1,5 +1,7 @@
 // The walk over the active design into the scene graph, with the per-component change record.
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -39,9 +41,8 @@ FusionSceneExporter::AppearancePtr effectiveAppearance(
 }  // namespace
 
 std::shared_ptr<vex::VexGroup> FusionSceneExporter::buildScene(
-    const Ptr<adsk::core::Document>& document, bool recordStates) {
+    const Ptr<adsk::core::Document>& document) {
     required(document);
-    recordStates_ = recordStates;
     auto root = std::make_shared<vex::VexGroup>(stripVersionSuffix(document->name()));
     const Ptr<adsk::core::Products> products = required(document->products());
     const size_t count = products->count();
@@ -62,14 +63,11 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::walkComponent(const Ptr<Comp
     const std::string key = component->name();
     auto group = std::make_shared<vex::VexGroup>(key);
     group->setFlags(kComponentFlags);
-    bool changed = true;
-    if (recordStates_) {
-        ComponentState state = makeComponentState(component, appearance, visible);
-        const auto previous = previousStates.find(key);
-        changed = previous == previousStates.end() || statesDiffer(state, previous->second);
-        currentStates[key] = std::move(state);
-    }
+    ComponentState state = makeComponentState(component, appearance, visible);
+    const auto previous = previousStates.find(key);
+    const bool changed = previous == previousStates.end() || statesDiffer(state, previous->second);
     group->setFlags(changed ? kComponentFlags | kChanged : kComponentFlags);
+    currentStates[key] = std::move(state);
     if (!visible) return group;
 
     const Ptr<adsk::fusion::Occurrences> occurrences = required(component->occurrences());
@@ -185,12 +183,13 @@ ComponentState FusionSceneExporter::makeComponentState(const Ptr<Component>& com
         const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
         const size_t faceCount = faces->count();
         std::vector<std::pair<std::string, int>> counts;  // in the order first seen
+        std::optional<std::string> bodyId;                // asked for once, as in bodyContent
         for (size_t f = 0; f < faceCount; ++f) {
             const Ptr<BRepFace> face = required(faces->item(f));
-            const AppearancePtr faceAppearance =
-                effectiveAppearance(face->appearance(), bodyAppearance);
-            if (!faceAppearance) continue;
-            const std::string id = faceAppearance->id();
+            const AppearancePtr own = face->appearance();
+            if (!own && !bodyAppearance) continue;
+            if (!own && !bodyId) bodyId = bodyAppearance->id();
+            const std::string id = own ? own->id() : *bodyId;
             auto it = counts.begin();
             while (it != counts.end() && it->first != id) ++it;
             if (it == counts.end())
@@ -198,17 +197,26 @@ ComponentState FusionSceneExporter::makeComponentState(const Ptr<Component>& com
             else
                 ++it->second;
         }
-        for (const auto& [id, n] : counts)
-            state.bodySignature += std::to_string(n) + "x" + id + " ";
+        for (const auto& [id, n] : counts) {
+            char number[16];
+            char* end = std::to_chars(number, number + sizeof number, n).ptr;
+            *end++ = 'x';
+            state.bodySignature.append(number, end).append(id) += ' ';
+        }
         state.bodyVisibility[name] = body->isVisible();
         if (faceCount > 0) {
             const Ptr<BRepFace> first = required(faces->item(0));
             const Ptr<adsk::fusion::TriangleMeshList> meshes = required(first->displayMeshes());
             if (meshes->count() > 0) {
                 const Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(0));
-                const std::vector<float> coordinates = mesh->nodeCoordinatesAsFloat();
-                if (coordinates.size() >= 3)
-                    state.bodyFirstVertex[name] = {coordinates[0], coordinates[1], coordinates[2]};
+                // Three values are needed, not a copy of the whole array.
+                size_t count = 0;
+                float* coordinates = mesh->nodeCoordinatesAsFloat_raw(count);
+                const bool whole = coordinates != nullptr && count >= 3;
+                std::array<float, 3> first{};
+                if (whole) std::copy(coordinates, coordinates + 3, first.begin());
+                adsk::core::DeallocateArrayInternal(coordinates);
+                if (whole) state.bodyFirstVertex[name] = first;
             }
         }
     }

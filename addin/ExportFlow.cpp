@@ -70,7 +70,7 @@ void FusionSceneExporter::exportFlow(Ptr<adsk::core::Document> document) {
         module->setSnapToGround(true);
         module->setKeepOriginal(true);
         writer->write(*module);
-        std::shared_ptr<vex::VexGroup> root = buildScene(document, false);
+        std::shared_ptr<vex::VexGroup> root = buildScene(document);
         writer->write(*root);
         root.reset();
     }

@@ -36,10 +36,8 @@ class FusionSceneExporter {
 
     // Walks the design into a scene graph that holds no host reference. The walk's record is
     // currentStates; it becomes previousStates only once the flow's transfer has arrived.
-    // Without recordStates (the export, which sends everything and keeps no record) every
-    // component counts as changed and currentStates is left alone.
-    std::shared_ptr<vex::VexGroup> buildScene(const adsk::core::Ptr<adsk::core::Document>& document,
-                                              bool recordStates = true);
+    std::shared_ptr<vex::VexGroup> buildScene(
+        const adsk::core::Ptr<adsk::core::Document>& document);
     std::shared_ptr<vex::VexGroup> walkComponent(
         const adsk::core::Ptr<adsk::fusion::Component>& component, const AppearancePtr& appearance,
         bool visible);
@@ -64,8 +62,6 @@ class FusionSceneExporter {
     float unitsPerCentimetre = 100.0f;
 
   private:
-    bool recordStates_ = true;  // of the walk under way
-
     // previousStates may never say more than what reached the file or the renderer. A flow
     // holds one of these from the moment its output can receive anything: unless the transfer
     // is committed, leaving the scope (a failed write or close, an exception) empties
