@@ -2,6 +2,7 @@
 // the host's record of handed-out arrays. Everything runs on the host's one add-in thread, so
 // the records are not guarded.
 #include <cstdio>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
 
@@ -122,6 +123,9 @@ std::map<std::string, long> heldReferences() {
 }
 
 const ClassTag& classTag(const char* typeText) {
+    // Called once per class and module (the identities are cached), maybe from any thread.
+    static std::mutex guard;
+    const std::lock_guard<std::mutex> lock(guard);
     auto& classes = ledger().classes;
     auto found = classes.find(std::string_view(typeText));
     if (found == classes.end()) {
