@@ -31,8 +31,13 @@
 
 #if defined(__GNUC__)
 #define ADSK_HOSTAPI_EXPORT __attribute__((visibility("default")))
+// For the inline functions that cache a class identity: the cache of a hidden function is each
+// module's own, whereas a visible one would be a unique symbol, which keeps an add-in from being
+// unloaded.
+#define ADSK_HOSTAPI_MODULE_LOCAL __attribute__((visibility("hidden")))
 #else
 #define ADSK_HOSTAPI_EXPORT
+#define ADSK_HOSTAPI_MODULE_LOCAL
 #endif
 
 namespace adsk::core {
@@ -97,7 +102,7 @@ class Ptr;
 class ADSK_HOSTAPI_EXPORT Base {
   public:
     static const char* classType() { return "adsk::core::Base"; }
-    static const detail::ClassTag& classIdentity() {
+    ADSK_HOSTAPI_MODULE_LOCAL static const detail::ClassTag& classIdentity() {
         static const detail::ClassTag& tag = detail::classTag(classType());
         return tag;
     }
@@ -195,21 +200,21 @@ Ptr<T> Base::cast() const {
 }
 
 // Declares the class type text and identity of a host class and extends the kind tests by it.
-#define ADSK_HOST_CLASS(Class, Parent, TypeText)                                   \
-  public:                                                                          \
-    static const char* classType() {                                               \
-        return TypeText;                                                           \
-    }                                                                              \
-    static const ::adsk::core::detail::ClassTag& classIdentity() {                 \
-        static const ::adsk::core::detail::ClassTag& tag =                         \
-            ::adsk::core::detail::classTag(classType());                           \
-        return tag;                                                                \
-    }                                                                              \
-    bool isKindOf(const char* type) const override {                               \
-        return std::strcmp(type, classType()) == 0 || Parent::isKindOf(type);      \
-    }                                                                              \
-    bool isKindOfClass(const ::adsk::core::detail::ClassTag& tag) const override { \
-        return &tag == &classIdentity() || Parent::isKindOfClass(tag);             \
+#define ADSK_HOST_CLASS(Class, Parent, TypeText)                                             \
+  public:                                                                                    \
+    static const char* classType() {                                                         \
+        return TypeText;                                                                     \
+    }                                                                                        \
+    ADSK_HOSTAPI_MODULE_LOCAL static const ::adsk::core::detail::ClassTag& classIdentity() { \
+        static const ::adsk::core::detail::ClassTag& tag =                                   \
+            ::adsk::core::detail::classTag(classType());                                     \
+        return tag;                                                                          \
+    }                                                                                        \
+    bool isKindOf(const char* type) const override {                                         \
+        return std::strcmp(type, classType()) == 0 || Parent::isKindOf(type);                \
+    }                                                                                        \
+    bool isKindOfClass(const ::adsk::core::detail::ClassTag& tag) const override {           \
+        return &tag == &classIdentity() || Parent::isKindOfClass(tag);                       \
     }
 
 // ---------------------------------------------------------------------------------------------
