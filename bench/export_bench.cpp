@@ -204,6 +204,8 @@ BENCHMARK(BM_AssimpObjExport)->Unit(benchmark::kMillisecond)->MinTime(2);
 // differ widely.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal (a reporter of our own does not see --benchmark_color).
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
