@@ -1,7 +1,11 @@
 // The walk over the active design into the scene graph, with the per-component change record.
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -133,35 +137,52 @@ std::shared_ptr<vex::VexGroup> FusionSceneExporter::bodyContent(const Ptr<BRepBo
 
     // Faces grouped by appearance, in identifier order. A face without any appearance keeps
     // its geometry under the empty identifier, with the generic material.
+    // A body has few appearances: a short list searched in place, sorted once, allocates less
+    // per body than a map.
     struct Entry {
+        std::string id;
         AppearancePtr appearance;
         std::vector<Ptr<BRepFace>> faces;
     };
-    std::map<std::string, Entry> entries;
+    std::vector<Entry> entries;
+    // Most faces inherit the body's appearance: its identifier is asked for once.
+    std::optional<std::string> bodyId;
     const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
     const size_t faceCount = faces->count();
     for (size_t i = 0; i < faceCount; ++i) {
         Ptr<BRepFace> face = required(faces->item(i));
-        AppearancePtr faceAppearance = effectiveAppearance(face->appearance(), bodyAppearance);
-        const std::string id = faceAppearance ? faceAppearance->id() : std::string();
-        Entry& entry = entries[id];
-        if (!entry.appearance) entry.appearance = std::move(faceAppearance);
-        entry.faces.push_back(std::move(face));
+        AppearancePtr faceAppearance = face->appearance();
+        std::string id;
+        if (faceAppearance) {
+            id = faceAppearance->id();
+        } else {
+            faceAppearance = bodyAppearance;
+            if (!bodyId) bodyId = bodyAppearance ? bodyAppearance->id() : std::string();
+            id = *bodyId;
+        }
+        auto entry = std::find_if(entries.begin(), entries.end(),
+                                  [&](const Entry& e) { return e.id == id; });
+        if (entry == entries.end()) {
+            entry = entries.insert(entries.end(), Entry{std::move(id), nullptr, {}});
+            entry->faces.reserve(faceCount - i);
+        }
+        if (!entry->appearance) entry->appearance = std::move(faceAppearance);
+        entry->faces.push_back(std::move(face));
     }
-    for (auto& [id, entry] : entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.id < b.id; });
+    for (Entry& entry : entries) {
         auto appearanceGroup = group->addGroup(name);
         group->setFlags(kBodyWithFaces);
         appearanceGroup->setFlags(kAppearanceFlags);
-        auto material = std::make_shared<vex::FusionMaterial>(entry.appearance);
+        appearanceGroup->reserveNodes(entry.faces.size());
+        const auto material = std::make_shared<vex::FusionMaterial>(entry.appearance);
         for (const Ptr<BRepFace>& face : entry.faces) {
             const Ptr<adsk::fusion::TriangleMeshList> meshes = required(face->displayMeshes());
             const size_t meshCount = meshes->count();
             for (size_t m = 0; m < meshCount; ++m) {
                 Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(m));
-                auto object = convertMesh(mesh);
-                object->setName(name);
-                object->setMaterial(material);
-                appearanceGroup->addNode(std::move(object));
+                appearanceGroup->addNode(convertMesh(mesh, name, material));
             }
         }
     }
@@ -189,12 +210,13 @@ ComponentState FusionSceneExporter::makeComponentState(const Ptr<Component>& com
         const Ptr<adsk::fusion::BRepFaces> faces = required(body->faces());
         const size_t faceCount = faces->count();
         std::vector<std::pair<std::string, int>> counts;  // in the order first seen
+        std::optional<std::string> bodyId;                // asked for once, as in bodyContent
         for (size_t f = 0; f < faceCount; ++f) {
             const Ptr<BRepFace> face = required(faces->item(f));
-            const AppearancePtr faceAppearance =
-                effectiveAppearance(face->appearance(), bodyAppearance);
-            if (!faceAppearance) continue;
-            const std::string id = faceAppearance->id();
+            const AppearancePtr own = face->appearance();
+            if (!own && !bodyAppearance) continue;
+            if (!own && !bodyId) bodyId = bodyAppearance->id();
+            const std::string id = own ? own->id() : *bodyId;
             auto it = counts.begin();
             while (it != counts.end() && it->first != id) ++it;
             if (it == counts.end())
@@ -202,17 +224,26 @@ ComponentState FusionSceneExporter::makeComponentState(const Ptr<Component>& com
             else
                 ++it->second;
         }
-        for (const auto& [id, n] : counts)
-            state.bodySignature += std::to_string(n) + "x" + id + " ";
+        for (const auto& [id, n] : counts) {
+            char number[16];
+            char* end = std::to_chars(number, number + sizeof number, n).ptr;
+            *end++ = 'x';
+            state.bodySignature.append(number, end).append(id) += ' ';
+        }
         state.bodyVisibility[name] = body->isVisible();
         if (faceCount > 0) {
             const Ptr<BRepFace> first = required(faces->item(0));
             const Ptr<adsk::fusion::TriangleMeshList> meshes = required(first->displayMeshes());
             if (meshes->count() > 0) {
                 const Ptr<adsk::fusion::TriangleMesh> mesh = required(meshes->item(0));
-                const std::vector<float> coordinates = mesh->nodeCoordinatesAsFloat();
-                if (coordinates.size() >= 3)
-                    state.bodyFirstVertex[name] = {coordinates[0], coordinates[1], coordinates[2]};
+                // Three values are needed, not a copy of the whole array.
+                size_t count = 0;
+                float* coordinates = mesh->nodeCoordinatesAsFloat_raw(count);
+                const bool whole = coordinates != nullptr && count >= 3;
+                std::array<float, 3> first{};
+                if (whole) std::copy(coordinates, coordinates + 3, first.begin());
+                adsk::core::DeallocateArrayInternal(coordinates);
+                if (whole) state.bodyFirstVertex[name] = first;
             }
         }
     }

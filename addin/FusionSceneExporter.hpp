@@ -46,10 +46,12 @@ class FusionSceneExporter {
     ComponentState makeComponentState(const adsk::core::Ptr<adsk::fusion::Component>& component,
                                       const AppearancePtr& appearance, bool visible);
 
-    // Converts one display mesh, scaled to the design's unit, into a node with its own copies
-    // of the arrays; takes the reference over and releases it before returning.
+    // Converts one display mesh, scaled to the design's unit, into a node named name with the
+    // given material and its own copies of the arrays; takes the reference over and releases it
+    // before returning.
     std::shared_ptr<vex::TriangleObject> convertMesh(
-        adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh);
+        adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh, const std::string& name,
+        std::shared_ptr<vex::Material> material);
 
     std::unique_ptr<vex::vexSceneapi_oo> writer;
     adsk::core::Ptr<adsk::core::UserInterface> userInterface;

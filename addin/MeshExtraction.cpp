@@ -8,8 +8,9 @@
 #include "addin/FusionSceneExporter.hpp"
 
 std::shared_ptr<vex::TriangleObject> FusionSceneExporter::convertMesh(
-    adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh) {
-    auto object = std::make_shared<vex::TriangleObject>("");
+    adsk::core::Ptr<adsk::fusion::TriangleMesh>& mesh, const std::string& name,
+    std::shared_ptr<vex::Material> material) {
+    auto object = std::make_shared<vex::TriangleObject>(name, std::move(material));
     if (!mesh) throw std::exception();
     // The caller gives its reference up, whatever happens below.
     const adsk::core::Ptr<adsk::fusion::TriangleMesh> held = std::exchange(mesh, nullptr);

@@ -35,6 +35,9 @@ void setFloat3Array(vexSceneapi_oo& out, const char* name, const std::vector<flo
 TriangleObject::TriangleObject(std::string name)
     : LightGeometry(std::move(name), std::make_shared<Diffuse>("default")) {}
 
+TriangleObject::TriangleObject(std::string name, std::shared_ptr<Material> material)
+    : LightGeometry(std::move(name), std::move(material)) {}
+
 TriangleObject::~TriangleObject() = default;
 
 void TriangleObject::setVertices(const float* data, size_t count) {

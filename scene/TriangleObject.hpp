@@ -18,6 +18,8 @@ class TriangleObject : public LightGeometry {
   public:
     // Takes the name; the material is a new Diffuse named "default".
     explicit TriangleObject(std::string name);
+    // With its material from the start (no default material made only to be replaced).
+    TriangleObject(std::string name, std::shared_ptr<Material> material);
     ~TriangleObject() override;
 
     // A plain object with geometry and material, followed by the error statement of the

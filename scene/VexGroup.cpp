@@ -29,6 +29,10 @@ void VexGroup::addNode(std::shared_ptr<LightNode> node) {
     if (node) nodes_.push_back(std::move(node));
 }
 
+void VexGroup::reserveNodes(size_t more) {
+    nodes_.reserve(nodes_.size() + more);
+}
+
 std::shared_ptr<VexGroup> VexGroup::addGroup(std::string name) {
     auto group = std::make_shared<VexGroup>(std::move(name));
     groups_.push_back(group);

@@ -27,6 +27,8 @@ class VexGroup : public LightNode {
 
     // A null node is ignored.
     void addNode(std::shared_ptr<LightNode> node);
+    // Room for this many more nodes, for a caller that knows how many it adds.
+    void reserveNodes(size_t more);
     // Creates an empty child group, appends it and returns it for the caller to fill.
     std::shared_ptr<VexGroup> addGroup(std::string name);
     // A null group is ignored.

@@ -187,6 +187,14 @@ void vexScene_api_file::plain(const char* text, size_t n) {
         if (current_) current_->appendText(text, n);
         return;
     }
+    // Most pieces are a few bytes (keywords, separators, indentation): straight into the
+    // buffer, without a library call per piece.
+    if (n <= 16 && outUsed_ + n <= kOutputBuffer) {
+        char* out = out_.get() + outUsed_;
+        for (size_t i = 0; i < n; ++i) out[i] = text[i];
+        outUsed_ += n;
+        return;
+    }
     streamWrite(text, n);
 }
 
@@ -244,8 +252,19 @@ void vexScene_api_file::nameHere(const char* text) {
     if (silent()) return;
     if (!needsHex(text)) {
         indentation();
+        const size_t n = std::strlen(text);
+        // A short name goes out quoted in one piece.
+        if (!capture_ && n + 2 <= kOutputBuffer / 2) {
+            if (outUsed_ + n + 2 > kOutputBuffer) flush();
+            char* out = out_.get() + outUsed_;
+            out[0] = '"';
+            std::memcpy(out + 1, text, n);
+            out[n + 1] = '"';
+            outUsed_ += n + 2;
+            return;
+        }
         plain("\"", 1);
-        plain(text);
+        plain(text, n);
         plain("\"", 1);
         return;
     }
@@ -684,12 +703,26 @@ bool vexScene_api_file::begin_shader_id(const char* type, int shaderId) {
     pushContext();
     statement_ = false;
     capture_ = false;
-    char head[64];
-    const int n = std::snprintf(head, sizeof head, "#define shader %d ", shaderId);
-    std::string line(head, static_cast<size_t>(n));
-    line += type ? type : "";
-    line += " {\n";
-    indented(line.data(), line.size());
+    // "#define shader <id> <type> {\n", built on the stack unless the type is long: a shader
+    // per object, so no allocation per shader.
+    const char* text = type ? type : "";
+    const size_t n = std::strlen(text);
+    char local[256];
+    std::string long_;
+    constexpr size_t kHead = 15 + numfmt::kMaxInt + 1;
+    char* line = local;
+    if (kHead + n + 3 > sizeof local) {
+        long_.resize(kHead + n + 3);
+        line = long_.data();
+    }
+    std::memcpy(line, "#define shader ", 15);
+    char* p = numfmt::formatInt(line + 15, shaderId);
+    *p++ = ' ';
+    std::memcpy(p, text, n);
+    p += n;
+    std::memcpy(p, " {\n", 3);
+    p += 3;
+    indented(line, static_cast<size_t>(p - line));
     ++level_;
     return true;
 }

@@ -6,9 +6,11 @@
 // - Every host object derives from adsk::core::Base and is reference counted. Ptr<T> holds one
 //   reference: copying adds one, destruction releases one. A host call that yields no object
 //   returns an empty Ptr.
-// - Casts go by class type text: ptr->cast<adsk::fusion::Design>() (or the null-safe
+// - Casts go by class type: ptr->cast<adsk::fusion::Design>() (or the null-safe
 //   ptr.cast<adsk::fusion::Design>()) yields the object as that class, or an empty Ptr.
 //   objectType() is the text of the object's most derived class, e.g. "adsk::core::Color".
+//   A cast compares class identities (classIdentity(): one object per class type text in the
+//   process), not texts: the walk over a design casts for every object it meets.
 // - Texts and arrays that the host returns are host-allocated. The virtual *_raw operations hand
 //   them out as pointer (and count); the caller copies them and hands them back with
 //   adsk::core::DeallocateArrayInternal. The inline wrappers without the suffix (name(),
@@ -32,8 +34,13 @@
 #define ADSK_HOSTAPI_EXPORT
 #elif defined(__GNUC__)
 #define ADSK_HOSTAPI_EXPORT __attribute__((visibility("default")))
+// For the inline functions that cache a class identity: the cache of a hidden function is each
+// module's own, whereas a visible one would be a unique symbol, which keeps an add-in from being
+// unloaded.
+#define ADSK_HOSTAPI_MODULE_LOCAL __attribute__((visibility("hidden")))
 #else
 #define ADSK_HOSTAPI_EXPORT
+#define ADSK_HOSTAPI_MODULE_LOCAL
 #endif
 
 namespace adsk::core {
@@ -80,6 +87,13 @@ std::vector<T> takeArray(T* array, std::size_t count) {
     return std::vector<T>(array, array + count);
 }
 
+// The identity of a host class: classTag gives one object per class type text in the whole
+// process (add-in and host alike), so comparing identities is comparing addresses.
+struct ClassTag {
+    const char* text;
+};
+ADSK_HOSTAPI_EXPORT const ClassTag& classTag(const char* typeText);
+
 }  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
@@ -91,10 +105,18 @@ class Ptr;
 class ADSK_HOSTAPI_EXPORT Base {
   public:
     static const char* classType() { return "adsk::core::Base"; }
+    ADSK_HOSTAPI_MODULE_LOCAL static const detail::ClassTag& classIdentity() {
+        static const detail::ClassTag& tag = detail::classTag(classType());
+        return tag;
+    }
     // Text of the most derived class of this object.
     virtual const char* objectType() const = 0;
     // True when this object is of the class with the given class type text or derives from it.
     virtual bool isKindOf(const char* type) const { return std::strcmp(type, classType()) == 0; }
+    // The same test by class identity (what cast uses).
+    virtual bool isKindOfClass(const detail::ClassTag& tag) const {
+        return &tag == &classIdentity();
+    }
 
     // This object as class T (by class type), or an empty Ptr.
     template <class T>
@@ -176,18 +198,26 @@ class Ptr {
 
 template <class T>
 Ptr<T> Base::cast() const {
-    if (!isKindOf(T::classType())) return Ptr<T>();
+    if (!isKindOfClass(T::classIdentity())) return Ptr<T>();
     return Ptr<T>(static_cast<T*>(const_cast<Base*>(this)));
 }
 
-// Declares the class type text of a host class and extends the kind test by it.
-#define ADSK_HOST_CLASS(Class, Parent, TypeText)                              \
-  public:                                                                     \
-    static const char* classType() {                                          \
-        return TypeText;                                                      \
-    }                                                                         \
-    bool isKindOf(const char* type) const override {                          \
-        return std::strcmp(type, classType()) == 0 || Parent::isKindOf(type); \
+// Declares the class type text and identity of a host class and extends the kind tests by it.
+#define ADSK_HOST_CLASS(Class, Parent, TypeText)                                             \
+  public:                                                                                    \
+    static const char* classType() {                                                         \
+        return TypeText;                                                                     \
+    }                                                                                        \
+    ADSK_HOSTAPI_MODULE_LOCAL static const ::adsk::core::detail::ClassTag& classIdentity() { \
+        static const ::adsk::core::detail::ClassTag& tag =                                   \
+            ::adsk::core::detail::classTag(classType());                                     \
+        return tag;                                                                          \
+    }                                                                                        \
+    bool isKindOf(const char* type) const override {                                         \
+        return std::strcmp(type, classType()) == 0 || Parent::isKindOf(type);                \
+    }                                                                                        \
+    bool isKindOfClass(const ::adsk::core::detail::ClassTag& tag) const override {           \
+        return &tag == &classIdentity() || Parent::isKindOfClass(tag);                       \
     }
 
 // ---------------------------------------------------------------------------------------------

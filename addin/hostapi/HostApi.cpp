@@ -2,6 +2,8 @@
 // the host's record of handed-out arrays. Everything runs on the host's one add-in thread, so
 // the records are not guarded.
 #include <cstdio>
+#include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "CoreAll.h"
@@ -14,7 +16,11 @@ struct ArrayRecord {
 };
 
 struct Ledger {
-    std::map<std::string, long> references;
+    // By the address of the object type text: reference counting runs for every host object the
+    // add-in touches, so it neither builds a string nor compares texts. Entries that drop to zero
+    // stay (heldReferences skips them), so counting does not allocate either.
+    std::unordered_map<const char*, long> references;
+    std::map<std::string, detail::ClassTag, std::less<>> classes;
     std::unordered_map<const void*, ArrayRecord> arrays;
     long arrayFaults = 0;
     detail::ApplicationProvider provider = nullptr;
@@ -28,10 +34,10 @@ Ledger& ledger() {
 }
 
 template <class T>
-T* recordArray(const std::vector<T>& values, std::size_t& count, const char* type) {
-    count = values.size();
-    T* array = new T[values.size() + 1]();  // never zero-sized, so never a null result
-    std::copy(values.begin(), values.end(), array);
+T* recordArray(const T* values, std::size_t size, std::size_t& count, const char* type) {
+    count = size;
+    T* array = new T[size + 1]();  // never zero-sized, so never a null result
+    std::copy(values, values + size, array);
     ledger().arrays.emplace(array, ArrayRecord{type});
     return array;
 }
@@ -64,7 +70,7 @@ void Base::addReference() const noexcept {
 void Base::release() const noexcept {
     auto& held = ledger().references;
     auto found = held.find(objectType());
-    if (found != held.end() && --found->second == 0) held.erase(found);
+    if (found != held.end() && found->second > 0) --found->second;
     if (--references_ == 0) delete this;
 }
 
@@ -94,22 +100,40 @@ void setApplicationProvider(ApplicationProvider provider) {
 
 char* allocateText(const std::string& text) {
     std::size_t count = 0;
-    std::vector<char> chars(text.begin(), text.end());
-    return recordArray(chars, count, "char");  // zero-filled tail terminates the text
+    // The zero-filled tail terminates the text.
+    return recordArray(text.data(), text.size(), count, "char");
 }
 
 int* allocateArray(const std::vector<int>& values, std::size_t& count) {
-    return recordArray(values, count, "int");
+    return recordArray(values.data(), values.size(), count, "int");
 }
 float* allocateArray(const std::vector<float>& values, std::size_t& count) {
-    return recordArray(values, count, "float");
+    return recordArray(values.data(), values.size(), count, "float");
 }
 double* allocateArray(const std::vector<double>& values, std::size_t& count) {
-    return recordArray(values, count, "double");
+    return recordArray(values.data(), values.size(), count, "double");
 }
 
 std::map<std::string, long> heldReferences() {
-    return ledger().references;
+    // Texts of one class may sit at different addresses (one copy per module).
+    std::map<std::string, long> held;
+    for (const auto& [type, count] : ledger().references)
+        if (count != 0) held[type] += count;
+    return held;
+}
+
+const ClassTag& classTag(const char* typeText) {
+    // Called once per class and module (the identities are cached), maybe from any thread.
+    static std::mutex guard;
+    const std::lock_guard<std::mutex> lock(guard);
+    auto& classes = ledger().classes;
+    auto found = classes.find(std::string_view(typeText));
+    if (found == classes.end()) {
+        // The key's own characters outlive the caller's text (a module may be unloaded).
+        found = classes.emplace(typeText, ClassTag{nullptr}).first;
+        found->second.text = found->first.c_str();
+    }
+    return found->second;
 }
 
 std::map<std::string, long> heldArrays() {

@@ -23,6 +23,15 @@ class Counted : public core::Vector3D {
     bool* destroyed_;
 };
 
+// Its object type text lies at another address than Vector3D's, as a copy in another module's
+// image would.
+class FromAnotherModule : public Counted {
+  public:
+    using Counted::Counted;
+    const char* objectType() const override { return kText; }
+    static constexpr char kText[] = "adsk::core::Vector3D";
+};
+
 long held(const std::string& type) {
     auto refs = core::detail::heldReferences();
     auto found = refs.find(type);
@@ -51,6 +60,23 @@ TEST(HostApi, PtrCountsReferencesAndDestroysOnLastRelease) {
         EXPECT_TRUE(destroyed);
     }
     EXPECT_EQ(held("adsk::core::Vector3D"), 0);
+}
+
+TEST(HostApi, ReferencesAndClassIdentitiesGoByTextWhereverItLies) {
+    ASSERT_NE(static_cast<const void*>(FromAnotherModule::kText),
+              static_cast<const void*>(core::Vector3D::classType()));
+    bool destroyed[2] = {false, false};
+    Ptr<core::Base> here(new Counted(&destroyed[0]));
+    Ptr<core::Base> there(new FromAnotherModule(&destroyed[1]));
+    EXPECT_EQ(held("adsk::core::Vector3D"), 2);
+    EXPECT_EQ(&core::detail::classTag(FromAnotherModule::kText), &core::Vector3D::classIdentity());
+    EXPECT_STREQ(core::Vector3D::classIdentity().text, "adsk::core::Vector3D");
+    EXPECT_NE(&core::Base::classIdentity(), &core::Vector3D::classIdentity());
+    EXPECT_TRUE(there->cast<core::Vector3D>());
+    here = nullptr;
+    there = nullptr;
+    EXPECT_TRUE(destroyed[0] && destroyed[1]);
+    EXPECT_EQ(core::detail::heldReferences().count("adsk::core::Vector3D"), 0u);  // no zero entry
 }
 
 TEST(HostApi, CastGoesByClassType) {
