@@ -1,5 +1,6 @@
 #include "sceneapi/NumberFormat.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -14,11 +15,7 @@ static_assert(std::endian::native == std::endian::little, "digits are assembled 
 
 using detail::putPair;
 
-inline uint64_t pairWord(uint32_t v) noexcept {
-    uint16_t pair;
-    std::memcpy(&pair, detail::kDigitPairs + 2 * v, 2);
-    return pair;
-}
+using detail::pairWord;
 
 inline void store8(char* out, uint64_t word) noexcept {
     std::memcpy(out, &word, 8);
@@ -133,6 +130,28 @@ constexpr uint32_t kPow10Threshold[] = {
     0x6e013f3a, 0x6fa18f08, 0x7149f2ca, 0x72fc6f7d, 0x749dc5ae, 0x7645371a, 0x77f684e0, 0x799a130c,
     0x7b4097cf, 0x7cf0bdc3, 0x7e96769a, 0x7f800000};
 
+// floor(log10(v)) of a float v in [2^(b-1), 2^b), from its bits.
+constexpr int decimalExponent(uint32_t magnitude, int b) {
+    const int estimate = ((b - 1) * 78913) >> 18;  // floor(log10(2^(b-1))): log10 or one less
+    return estimate + (magnitude >= kPow10Threshold[estimate + 1 - kMinThreshold] ? 1 : 0);
+}
+
+// The same for normal floats, one entry per biased exponent: the estimate, and the bits from
+// which the value is at least ten times as large.
+struct Decade {
+    uint32_t threshold;
+    int32_t estimate;
+};
+constexpr auto kDecades = [] {
+    std::array<Decade, 255> decades{};
+    for (int biased = 1; biased < 255; ++biased) {
+        const int estimate = ((biased - 127) * 78913) >> 18;  // b - 1 = biased - 127
+        decades[static_cast<size_t>(biased)] = {kPow10Threshold[estimate + 1 - kMinThreshold],
+                                                estimate};
+    }
+    return decades;
+}();
+
 // Exact powers of ten representable in a double.
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -207,20 +226,22 @@ char* formatFloatBits(char* out, uint32_t bits) noexcept {
     const uint32_t magnitude = bits & 0x7FFFFFFF;
     uint32_t m = bits & 0x7FFFFF;
     if (magnitude >= 0x7F800000) return nonFinite(out, m != 0, bits != magnitude);
-    if (bits != magnitude) *out++ = '-';
+    *out = '-';  // kept only for negative values; a branch would be mispredicted on mixed signs
+    out += bits >> 31;
     if (magnitude == 0) {
         *out++ = '0';
         return out;
     }
     const auto biased = static_cast<int>(magnitude >> 23);
     int e = -149;
+    int e10 = 0;
     if (biased != 0) {
         m |= 0x800000;
         e = biased - 150;
+        e10 = kDecades[biased].estimate + (magnitude >= kDecades[biased].threshold ? 1 : 0);
+    } else {
+        e10 = decimalExponent(magnitude, std::bit_width(m) + e);
     }
-    const int b = std::bit_width(m) + e;  // the value lies in [2^(b-1), 2^b)
-    int e10 = ((b - 1) * 78913) >> 18;    // floor(log10(2^(b-1))): log10 or one less
-    e10 += magnitude >= kPow10Threshold[e10 + 1 - kMinThreshold] ? 1 : 0;
     const Pow10& t = kPow10Table[5 - e10 - kMinPow10];
     const uint64_t scaled = uint64_t{m} << (137 + e + t.exp2);  // 0..27 bits, by the table
     const u128 low = static_cast<u128>(scaled) * t.lo;

@@ -1,6 +1,7 @@
 // Number formatting byte-identical to printf under the "C" locale, without
 // printf's per-call cost. Each function writes into `out` and returns the end; the buffer must
-// hold the function's maximum (kMaxG, kMaxFixed, kMaxInt), which "%g" may use as scratch.
+// hold the function's maximum (kMaxG, kMaxFixed, kMaxInt), which "%g" may use as scratch
+// beyond the end.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,12 @@ inline void putPair(char* out, uint32_t v) noexcept {
     std::memcpy(out, kDigitPairs + 2 * v, 2);
 }
 
+inline uint64_t pairWord(uint32_t v) noexcept {
+    uint16_t pair;
+    std::memcpy(&pair, kDigitPairs + 2 * v, 2);
+    return pair;
+}
+
 // v < 10000 without leading zeros.
 inline char* upTo4(char* out, uint32_t v) noexcept {
     if (v < 100) {
@@ -60,7 +67,7 @@ inline char* upTo4(char* out, uint32_t v) noexcept {
     return out + 2;
 }
 
-// Four digits of v < 10000, leading zeros included.
+// The four digits of v < 10000, leading zeros included.
 inline char* exactly4(char* out, uint32_t v) noexcept {
     const uint32_t high = v / 100;
     putPair(out, high);
@@ -70,7 +77,8 @@ inline char* exactly4(char* out, uint32_t v) noexcept {
 
 }  // namespace detail
 
-// Two digits at a time from the table, in groups of four from the front.
+// Two digits at a time from the table, in groups of four from the front. The branches on the
+// length are predictable in a large mesh, whose indices mostly have the same number of digits.
 inline char* formatUnsigned(char* out, uint32_t v) noexcept {
     if (v < 10000) return detail::upTo4(out, v);
     if (v < 100000000) {
@@ -85,9 +93,9 @@ inline char* formatUnsigned(char* out, uint32_t v) noexcept {
 }
 
 inline char* formatInt(char* out, int32_t v) noexcept {
-    if (v >= 0) return formatUnsigned(out, static_cast<uint32_t>(v));
-    *out = '-';
-    return formatUnsigned(out + 1, 0u - static_cast<uint32_t>(v));
+    const auto u = static_cast<uint32_t>(v);
+    *out = '-';  // kept only for negative values
+    return formatUnsigned(out + (u >> 31), v < 0 ? 0u - u : u);
 }
 
 }  // namespace vex::numfmt

@@ -795,11 +795,13 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
             const uint32_t end = first == 0 ? std::min<uint32_t>(count, 9)
                                             : first + std::min<uint32_t>(count - first, 8);
             const bool lineFeed = end - 1 != 0 && (end - 1) % 8 == 0;
+            const bool last = end == count;
             emitFormatted((end - first) * (maxElement + 1) + sizeof kSpaces, [&](char* p) {
-                for (uint32_t i = first; i < end; ++i) {
+                for (uint32_t i = first, stop = end; i < stop; ++i) {
                     p = format(p, i);
-                    *p++ = i + 1 < count ? ',' : ' ';
+                    *p++ = ',';
                 }
+                if (last) p[-1] = ' ';
                 if (lineFeed && inlineIndent) {
                     *p++ = '\n';
                     std::memcpy(p, kSpaces, static_cast<size_t>(spaces));
