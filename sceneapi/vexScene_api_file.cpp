@@ -29,6 +29,9 @@ bool needsHex(const char* name) {
 inline double finiteOrMinusOne(double v) {
     return (v > -FLT_MAX && v < FLT_MAX) ? v : -1.0;
 }
+inline float finiteOrMinusOne(float v) {
+    return (v > -FLT_MAX && v < FLT_MAX) ? v : -1.0f;
+}
 
 const char* kindText(uint32_t kind, bool trailingSpace) {
     static const char* const withSpace[] = {"surface ", "shadow ", "volume ", "reflection map "};
@@ -171,7 +174,8 @@ void vexScene_api_file::emitFormatted(size_t maxLen, F format) {
     if (silent()) return;
     if (capture_) {
         if (current_ == nullptr) return;
-        char local[numfmt::kMaxFixed * 3 + 64];
+        // Enough for the longest piece: a line of nine "%16.16f" array elements and indentation.
+        char local[9 * (numfmt::kMaxFixed + 1) + 128];
         char* end = format(local);
         current_->appendText(local, static_cast<size_t>(end - local));
         return;
@@ -564,7 +568,7 @@ size_t formatMatrixLine(char* out, const char* keyword, const double* m) {
     p += k;
     for (int i = 0; i < 16; ++i) {
         *p++ = ' ';
-        p = vex::numfmt::formatG(p, static_cast<double>(static_cast<float>(m[i])));
+        p = vex::numfmt::formatFloatG(p, static_cast<float>(m[i]));
     }
     *p++ = '\n';
     return static_cast<size_t>(p - out);
@@ -816,7 +820,7 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
         emitFormatted(count * (kMaxG + 1), [&](char* p) {
             for (int i = 0; i < count; ++i) {
                 if (i) *p++ = ' ';
-                p = formatG(p, f[i]);
+                p = formatFloatG(p, f[i]);
             }
             return p;
         });
@@ -843,8 +847,8 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
             floats(2);
             break;
         case kFloat: {
-            const double v = finiteOrMinusOne(*static_cast<const float*>(value));
-            emitFormatted(kMaxG, [&](char* p) { return formatG(p, v); });
+            const float v = finiteOrMinusOne(*static_cast<const float*>(value));
+            emitFormatted(kMaxG, [&](char* p) { return formatFloatG(p, v); });
             break;
         }
         case kDouble: {
@@ -884,7 +888,7 @@ void vexScene_api_file::writeValue(int32_t code, const void* value) {
             emitFormatted(16 * (kMaxG + 1), [&](char* p) {
                 for (int i = 0; i < 16; ++i) {
                     if (i) *p++ = ' ';
-                    p = formatG(p, static_cast<float>(m[i]));
+                    p = formatFloatG(p, static_cast<float>(m[i]));
                 }
                 return p;
             });
@@ -949,85 +953,101 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
                 break;
         }
     }
-    // Returns the formatter of element i, or nothing for codes without a text form.
-    const auto elementText = [&](auto&& format) {
+    // Nine elements on the first line and eight on each later one. A line is formatted in one
+    // piece with the line feed and indentation that follow it; `format` writes element i (at
+    // most maxElement bytes) and returns the end.
+    const int spaces = (mode_ & kNoIndentation) ? 0 : std::max(level_, 0);
+    const bool inlineIndent = spaces < static_cast<int>(sizeof kSpaces);
+    const auto elementText = [&](size_t maxElement, auto&& format) {
         plain("[ ", 2);
-        for (uint32_t i = 0; i < count; ++i) {
-            const char sep = (i + 1 < count) ? ',' : ' ';
-            format(i, sep);
-            if (i != 0 && i % 8 == 0) {
+        for (uint32_t first = 0; first < count;) {
+            const uint32_t end = first == 0 ? std::min<uint32_t>(count, 9)
+                                            : first + std::min<uint32_t>(count - first, 8);
+            const bool lineFeed = end - 1 != 0 && (end - 1) % 8 == 0;
+            const bool last = end == count;
+            emitFormatted((end - first) * (maxElement + 1) + sizeof kSpaces, [&](char* p) {
+                for (uint32_t i = first, stop = end; i < stop; ++i) {
+                    p = format(p, i);
+                    *p++ = ',';
+                }
+                if (last) p[-1] = ' ';
+                if (lineFeed && inlineIndent) {
+                    *p++ = '\n';
+                    std::memcpy(p, kSpaces, static_cast<size_t>(spaces));
+                    p += spaces;
+                }
+                return p;
+            });
+            if (lineFeed && !inlineIndent) {
                 plain("\n", 1);
                 indentation();
             }
+            first = end;
         }
         plain("] ", 2);
     };
     switch (code) {
-        case kFloat3Array:
-        case kFloat4Array: {
-            const int n = code == kFloat3Array ? 3 : 4;
+        case kFloat3Array: {
             const auto* f = static_cast<const float*>(array.data);
-            elementText([&](uint32_t i, char sep) {
-                emitFormatted(n * (kMaxG + 1) + 1, [&](char* p) {
-                    const float* e = f + size_t{i} * n;
-                    for (int k = 0; k < n; ++k) {
-                        if (k) *p++ = ' ';
-                        p = formatG(p, e[k]);
-                    }
-                    *p++ = sep;
-                    return p;
-                });
+            elementText(3 * (kMaxG + 1), [&](char* p, uint32_t i) {
+                const float* e = f + size_t{i} * 3;
+                p = formatFloatG(p, e[0]);
+                *p++ = ' ';
+                p = formatFloatG(p, e[1]);
+                *p++ = ' ';
+                return formatFloatG(p, e[2]);
+            });
+            break;
+        }
+        case kFloat4Array: {
+            const auto* f = static_cast<const float*>(array.data);
+            elementText(4 * (kMaxG + 1), [&](char* p, uint32_t i) {
+                const float* e = f + size_t{i} * 4;
+                for (int k = 0; k < 3; ++k) {
+                    p = formatFloatG(p, e[k]);
+                    *p++ = ' ';
+                }
+                return formatFloatG(p, e[3]);
             });
             break;
         }
         case kDouble3Array: {
             const auto* d = static_cast<const double*>(array.data);
-            elementText([&](uint32_t i, char sep) {
-                emitFormatted(3 * (kMaxG + 1) + 1, [&](char* p) {
-                    const double* e = d + size_t{i} * 3;
-                    for (int k = 0; k < 3; ++k) {
-                        if (k) *p++ = ' ';
-                        p = formatG(p, e[k]);
-                    }
-                    *p++ = sep;
-                    return p;
-                });
+            elementText(3 * (kMaxG + 1), [&](char* p, uint32_t i) {
+                const double* e = d + size_t{i} * 3;
+                p = formatG(p, e[0]);
+                *p++ = ' ';
+                p = formatG(p, e[1]);
+                *p++ = ' ';
+                return formatG(p, e[2]);
             });
             break;
         }
         case kFloatArray: {
             const auto* f = static_cast<const float*>(array.data);
-            elementText([&](uint32_t i, char sep) {
-                emitFormatted(kMaxG + 1, [&](char* p) {
-                    p = formatG(p, finiteOrMinusOne(f[i]));
-                    *p++ = sep;
-                    return p;
-                });
+            elementText(kMaxG, [&](char* p, uint32_t i) {
+                return formatFloatG(p, finiteOrMinusOne(f[i]));
             });
             break;
         }
         case kDoubleArray: {
             const auto* d = static_cast<const double*>(array.data);
-            elementText([&](uint32_t i, char sep) {
-                emitFormatted(kMaxFixed + 1, [&](char* p) {
-                    p = formatFixed16(p, finiteOrMinusOne(d[i]));
-                    *p++ = sep;
-                    return p;
-                });
+            elementText(kMaxFixed, [&](char* p, uint32_t i) {
+                return formatFixed16(p, finiteOrMinusOne(d[i]));
             });
             break;
         }
         case kIntArray:
-        case kInt23Array:
+        case kInt23Array: {
+            const auto* v = static_cast<const int32_t*>(array.data);
+            elementText(kMaxInt, [&](char* p, uint32_t i) { return formatInt(p, v[i]); });
+            break;
+        }
         case kBoolArray: {
             const auto* v = static_cast<const int32_t*>(array.data);
-            const bool asBool = code == kBoolArray;
-            elementText([&](uint32_t i, char sep) {
-                emitFormatted(kMaxInt + 1, [&](char* p) {
-                    p = formatInt(p, asBool ? (v[i] != 0 ? 1 : 0) : v[i]);
-                    *p++ = sep;
-                    return p;
-                });
+            elementText(1, [&](char* p, uint32_t i) {
+                *p = v[i] != 0 ? '1' : '0';
+                return p + 1;
             });
             break;
         }

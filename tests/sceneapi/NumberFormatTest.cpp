@@ -1,6 +1,9 @@
-// The fast number formatting must agree with printf byte for byte on every value.
+// The fast number formatting must agree with printf byte for byte on every value. The tool
+// check-float-format compares every float; these cases cover each exponent, the rounding ties,
+// the extremes and the non-finite values of floats and doubles, and the integer lengths.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -21,126 +24,100 @@ std::string viaPrintf(const char* format, double v) {
     return std::string(buf, static_cast<size_t>(n));
 }
 
-std::string ours(char* (*f)(char*, double) noexcept, double v) {
+template <class T>
+std::string ours(char* (*f)(char*, T) noexcept, T v) {
     char buf[kMaxFixed + 8];
-    char* end = f(buf, v);
-    return std::string(buf, static_cast<size_t>(end - buf));
+    return std::string(buf, f(buf, v));
 }
 
-// Values that stress the rounding and notation boundaries of "%g".
-std::vector<double> edgeValues() {
-    std::vector<double> v = {0.0,
-                             -0.0,
-                             std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(),
-                             std::numeric_limits<double>::quiet_NaN(),
-                             -std::numeric_limits<double>::quiet_NaN(),
-                             DBL_MAX,
-                             -DBL_MAX,
-                             DBL_MIN,
-                             DBL_TRUE_MIN,
-                             -DBL_TRUE_MIN,
-                             FLT_MAX,
-                             FLT_MIN,
-                             FLT_TRUE_MIN,
-                             3.4028235e38,
-                             1234565.0,  // exact ties round to even
-                             1234575.0,
-                             0.1234565,
-                             999999.5,
-                             999999.4999999,
-                             9999995.0,
-                             99999.95,
-                             0.0001,
-                             0.00009999995,
-                             0.000099999949,
-                             1e-5,
-                             123456.5,
-                             100000.0,
-                             1e6,
-                             1e15,
-                             1e16,
-                             1e17,
-                             1e22,
-                             1e23,
-                             5e-324};
+float floatFromBits(uint32_t bits) {
+    return std::bit_cast<float>(bits);
+}
+
+// Every printf form the writer uses for one value; the float path too when v is a float's value.
+void expectSameAsPrintf(double v) {
+    ASSERT_EQ(ours(formatG, v), viaPrintf("%g", v)) << std::hexfloat << v;
+    const auto f = static_cast<float>(v);
+    if (static_cast<double>(f) == v || std::isnan(v)) {
+        ASSERT_EQ(ours(formatFloatG, f), viaPrintf("%g", f)) << std::hexfloat << f;
+    }
+    ASSERT_EQ(ours(formatFixed16, v), viaPrintf("%16.16f", v)) << std::hexfloat << v;
+    ASSERT_EQ(ours(formatFixed3, v), viaPrintf("%.3f", v)) << std::hexfloat << v;
+}
+
+void expectSameAsPrintf(int64_t v) {
+    char buf[kMaxInt], expected[32];
+    if (v >= INT32_MIN && v <= INT32_MAX) {
+        std::snprintf(expected, sizeof expected, "%d", static_cast<int32_t>(v));
+        ASSERT_EQ(std::string(buf, formatInt(buf, static_cast<int32_t>(v))), expected);
+    }
+    if (v >= 0 && v <= UINT32_MAX) {
+        std::snprintf(expected, sizeof expected, "%u", static_cast<uint32_t>(v));
+        ASSERT_EQ(std::string(buf, formatUnsigned(buf, static_cast<uint32_t>(v))), expected);
+    }
+}
+
+TEST(NumberFormat, MatchesPrintfOnEdgeValues) {
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> values = {
+        0.0, inf, std::nan(""), DBL_MAX, DBL_MIN, DBL_TRUE_MIN, FLT_MAX, FLT_MIN, FLT_TRUE_MIN,
+        std::nextafter(FLT_MAX, 0.0), std::nextafter(FLT_MIN, 0.0), 2 * FLT_TRUE_MIN,
+        floatFromBits(0x7fc12345),  // NaN with a payload
+        // Exact ties of the sixth digit in floats, rounded to even both ways, and carries.
+        0.1015625, 0.1171875, 123456.5, 123457.5, 999999.5, 1000005, 1000015, 9999995, 99999.95f,
+        0.00009999995f, 1e-5f, 0.0001f,
+        // Doubles near ties, which the double path decides exactly.
+        1234565.0, 1234575.0, 0.1234565, 999999.4999999, 0.00009999995, 0.000099999949,
+        // Fixed against exponent notation.
+        100000.0, 999999.0, 1e6, 1e15, 1e16, 1e17, 1e22, 1e23, 0.0001, 0.00001, 5e-324};
+    // Every float exponent with the smallest, middle and largest mantissas.
+    for (uint32_t biased = 0; biased < 255; ++biased)
+        for (uint32_t mantissa : {0u, 1u, 0x400000u, 0x4CCCCDu, 0x7FFFFFu})
+            values.push_back(floatFromBits(biased << 23 | mantissa));
+    // Every double exponent; powers of ten and their neighbours across the double range.
+    for (int e = -1075; e <= 1024; ++e) values.push_back(std::ldexp(1.0, e));
+    for (int e = -330; e <= 310; ++e)
+        for (double m : {1.0, 9.999995, 9.9999949, 9.9999951, 5.0, 2.5, 1.0000005, 1.23456789}) {
+            values.push_back(m * std::pow(10.0, e));
+            values.push_back(static_cast<float>(m * std::pow(10.0, e)));
+            values.push_back(std::nextafter(static_cast<float>(m * std::pow(10.0, e)), 0.0f));
+        }
     for (int i = -2000; i <= 2000; ++i) {
-        v.push_back(i);
-        v.push_back(i + 0.5);
-        v.push_back(i / 8.0);
-    }
-    for (int e = -330; e <= 310; ++e) {
-        const double p = std::pow(10.0, e);
-        for (double m : {1.0, 9.999995, 9.9999949, 9.9999951, 5.0, 2.5, 1.0000005, 1.23456789})
-            v.push_back(m * p);
-    }
-    for (int e = -1075; e <= 1024; ++e) v.push_back(std::ldexp(1.0, e));
-    return v;
-}
-
-TEST(NumberFormat, GeneralMatchesPrintfOnEdgeValues) {
-    for (double v : edgeValues()) {
-        ASSERT_EQ(ours(formatG, v), viaPrintf("%g", v)) << std::hexfloat << v;
-        ASSERT_EQ(ours(formatG, -v), viaPrintf("%g", -v)) << std::hexfloat << -v;
-    }
-}
-
-TEST(NumberFormat, GeneralMatchesPrintfOnRandomFloatsAndDoubles) {
-    std::mt19937_64 rng(20261207);
-    for (int i = 0; i < 400000; ++i) {
-        // Every bit pattern of a float, promoted exactly as printf receives it.
-        const auto bits = static_cast<uint32_t>(rng());
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        ASSERT_EQ(ours(formatG, f), viaPrintf("%g", f)) << std::hexfloat << f;
-        // Mesh-like coordinates.
-        const float c = static_cast<float>(std::uniform_real_distribution<double>(-5e3, 5e3)(rng));
-        ASSERT_EQ(ours(formatG, c), viaPrintf("%g", c)) << std::hexfloat << c;
-        const uint64_t dbits = rng();
-        double d;
-        std::memcpy(&d, &dbits, sizeof d);
-        ASSERT_EQ(ours(formatG, d), viaPrintf("%g", d)) << std::hexfloat << d;
-    }
-}
-
-TEST(NumberFormat, GeneralMatchesPrintfNearRoundingTies) {
-    // Six-digit ties and their neighbours, one ulp at a time.
-    std::mt19937 rng(7);
-    for (int i = 0; i < 20000; ++i) {
-        const int digits = 100000 + static_cast<int>(rng() % 900000);
-        const int e = static_cast<int>(rng() % 40) - 20;
-        const double tie = (digits + 0.5) * std::pow(10.0, e - 5);
-        double v = tie;
-        for (int k = 0; k < 3; ++k) v = std::nextafter(v, 0.0);
-        for (int k = 0; k < 7; ++k, v = std::nextafter(v, INFINITY))
-            ASSERT_EQ(ours(formatG, v), viaPrintf("%g", v)) << std::hexfloat << v;
-        const float f = static_cast<float>(tie);
-        ASSERT_EQ(ours(formatG, f), viaPrintf("%g", f)) << std::hexfloat << f;
-    }
-}
-
-TEST(NumberFormat, FixedFormsMatchPrintf) {
-    std::mt19937_64 rng(42);
-    std::vector<double> values = edgeValues();
-    for (int i = 0; i < 20000; ++i) {
-        const uint64_t bits = rng();
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        values.push_back(d);
-        values.push_back(std::uniform_real_distribution<double>(-10, 10)(rng));
+        values.push_back(i);
+        values.push_back(i + 0.5);
+        values.push_back(i / 8.0);
     }
     for (double v : values) {
-        ASSERT_EQ(ours(formatFixed16, v), viaPrintf("%16.16f", v)) << std::hexfloat << v;
-        ASSERT_EQ(ours(formatFixed3, v), viaPrintf("%.3f", v)) << std::hexfloat << v;
+        expectSameAsPrintf(v);
+        expectSameAsPrintf(-v);  // printf's "-nan" too
     }
+
+    // Every length of integer, at both ends, and the extremes.
+    std::vector<int64_t> ints = {0, INT32_MIN, INT32_MAX, UINT32_MAX};
+    for (int64_t p = 1; p <= 10000000000; p *= 10)
+        for (int64_t v : {p - 1, p, p + 1, 2 * p - 1, 5 * p}) ints.insert(ints.end(), {v, -v});
+    for (int64_t v : ints) expectSameAsPrintf(v);
 }
 
-TEST(NumberFormat, Integers) {
-    char buf[kMaxInt];
-    for (int32_t v : {0, 1, -1, 42, INT32_MAX, INT32_MIN})
-        EXPECT_EQ(std::string(buf, formatInt(buf, v)), std::to_string(v));
-    for (uint32_t v : {0u, 7u, UINT32_MAX})
-        EXPECT_EQ(std::string(buf, formatUnsigned(buf, v)), std::to_string(v));
+TEST(NumberFormat, MatchesPrintfOnRandomSample) {
+    std::mt19937_64 rng(20261207);
+    std::uniform_real_distribution<double> coordinate(-5e3, 5e3);
+    for (int i = 0; i < 40000; ++i) {
+        const uint64_t bits = rng();
+        expectSameAsPrintf(static_cast<double>(floatFromBits(static_cast<uint32_t>(bits))));
+        expectSameAsPrintf(std::bit_cast<double>(bits));
+        expectSameAsPrintf(static_cast<double>(static_cast<float>(coordinate(rng))));
+        expectSameAsPrintf(static_cast<int64_t>(static_cast<int32_t>(bits >> 32)));
+        expectSameAsPrintf(static_cast<int64_t>(bits >> (32 + bits % 32)));
+    }
+    // Six-digit ties of doubles and their neighbours, one ulp at a time.
+    for (int i = 0; i < 5000; ++i) {
+        const auto digits = static_cast<double>(100000 + rng() % 900000);
+        const double tie = (digits + 0.5) * std::pow(10.0, static_cast<int>(rng() % 40) - 25);
+        double v = tie;
+        for (int k = 0; k < 3; ++k) v = std::nextafter(v, 0.0);
+        for (int k = 0; k < 7; ++k, v = std::nextafter(v, INFINITY)) expectSameAsPrintf(v);
+    }
 }
 
 }  // namespace

@@ -116,6 +116,18 @@ TEST(ValueEncoding, TextArraysBreakAfterNineThenEveryEight) {
                   w.set_value("t", kInt23Array, &a);
               }),
               "geometry \"m\" {\n geometry \"n\" {\n  \"t\" [ 0,1,2,3,4,5,6,7,8,\n  9 ] ,\n");
+    // Deeper than 64 levels, and with indentation off (mode flag 0x400000).
+    const auto nested = [&](int mode) {
+        return writerOutput(
+            [&](W& w) {
+                for (int i = 0; i < 70; ++i) w.begin_geometry("m");
+                w.set_value("t", kInt23Array, &a);
+            },
+            mode);
+    };
+    EXPECT_TRUE(nested(1).ends_with("8,\n" + std::string(70, ' ') + "9 ] ,\n"));
+    EXPECT_TRUE(
+        nested(0x400001).ends_with("geometry \"m\" {\n\"t\" [ 0,1,2,3,4,5,6,7,8,\n9 ] ,\n"));
 }
 
 TEST(ValueEncoding, TextArraysOfEveryCode) {
