@@ -18,10 +18,17 @@ namespace {
 
 using namespace vex::numfmt;
 
+// The C library's text. A NaN's sign is spelled as glibc spells it ("-nan"), which is what the
+// writer writes everywhere; some Windows runtimes drop it.
 std::string viaPrintf(const char* format, double v) {
     char buf[400];
     const int n = std::snprintf(buf, sizeof buf, format, v);
-    return std::string(buf, static_cast<size_t>(n));
+    std::string text(buf, static_cast<size_t>(n));
+    if (std::isnan(v) && std::signbit(v) && text.find('-') == std::string::npos) {
+        text.insert(text.find('n'), 1, '-');
+        if (text[0] == ' ') text.erase(0, 1);  // the field keeps its width
+    }
+    return text;
 }
 
 template <class T>
