@@ -30,8 +30,10 @@
 #include <vector>
 
 #if defined(_WIN32)
-// The DLL exports every symbol it defines (mingw's default without explicit exports).
+// The DLL exports every symbol it defines (mingw's default without explicit exports), and the
+// statics of inline functions are each module's own there.
 #define ADSK_HOSTAPI_EXPORT
+#define ADSK_HOSTAPI_MODULE_LOCAL
 #elif defined(__GNUC__)
 #define ADSK_HOSTAPI_EXPORT __attribute__((visibility("default")))
 // For the inline functions that cache a class identity: the cache of a hidden function is each
