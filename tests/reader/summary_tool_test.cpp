@@ -1,6 +1,7 @@
 // rmq-inspect run as a real process on files written by the writer.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <fstream>
 #include <sstream>
 
@@ -208,6 +209,24 @@ TEST_F(RmqInspect, ReadsStandardInput) {
     const Result bad = run({"-"}, file("bad.rmq", "}\n"));
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "rmq-inspect: <stdin>:1: '}' without an open block\n");
+    // Binary blocks holding CR LF and the byte that ends a text stream on Windows.
+    const std::string blocks = dir_ + "/blocks.rmq";
+    {
+        vex::LightFileFactory target(blocks);
+        vex::vexSceneapi_oo out(target);
+        out.api()->set_mode(3);
+        out.api()->begin_object("o", false);
+        out.api()->begin_geometry("triangle_mesh");
+        const float crlf = std::bit_cast<float>(0x0a0d0a0du),
+                    end = std::bit_cast<float>(0x1a1a1a1au);
+        out.set_float3_array("vertices", {{crlf, end, crlf}, {end, crlf, end}});
+        out.api()->end_geometry();
+        out.api()->end_object();
+    }
+    const Result fromFile = run({"--tree", blocks}), fromPipe = run({"--tree", "-"}, blocks);
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    EXPECT_EQ(fromPipe.out, "file: <stdin>" + fromFile.out.substr(fromFile.out.find('\n')));
+    EXPECT_NE(fromPipe.out.find("vertices: 2\n"), std::string::npos) << fromPipe.out;
 }
 
 TEST_F(RmqInspect, UsageErrorsAndHelp) {
