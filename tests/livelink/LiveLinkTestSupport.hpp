@@ -13,16 +13,19 @@
 #endif
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "TestFiles.hpp"
@@ -303,6 +306,73 @@ inline void* librarySymbol(void* library, const char* name) {
 #else
     return ::dlsym(library, name);
 #endif
+}
+
+// A path CMake gave at build time, as this platform names it: under Wine the drive Z:
+// maps the build machine's root.
+inline fs::path buildPath(const std::string& path) {
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') return fs::path("Z:" + path).make_preferred();
+#endif
+    return fs::path(path);
+}
+
+// The report that tests/livelink/ProcessProbe.cpp writes when it is started, in a file
+// named through VEX_PROBE_REPORT.
+class ProbeReport {
+  public:
+    explicit ProbeReport(const TempDir& dir)
+        : path_(dir / "probe-report"), env_("VEX_PROBE_REPORT", path_.string()) {}
+
+    // Waits for the report (the bound only guards against a probe that never starts) and
+    // reads it; empty when none came. Taking it lets the next start report again.
+    std::map<std::string, std::string> report() {
+        std::map<std::string, std::string> fields;
+        for (int i = 0; i < 3000 && !fs::exists(path_); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::istringstream in(readFile(path_));
+        for (std::string line; std::getline(in, line);) {
+            const size_t eq = line.find('=');
+            if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+        return fields;
+    }
+    bool started() { return !report().empty(); }
+    bool reported() const { return fs::exists(path_); }
+
+  private:
+    fs::path path_;
+    ScopedEnv env_;
+};
+
+// The line end of the log: the C runtime's text mode writes CR LF on Windows.
+#ifdef _WIN32
+inline constexpr std::string_view kLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kLineEnd = "\n";
+#endif
+
+// `text` with its line feeds as the log writes them.
+inline std::string onDisk(std::string_view text) {
+    std::string out;
+    for (char c : text) c == '\n' ? out += kLineEnd : out += c;
+    return out;
+}
+
+// The log's lines without their line ends.
+inline std::vector<std::string> logLines(const fs::path& path) {
+    const std::string text = readFile(path);
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(kLineEnd, start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + kLineEnd.size();
+    }
+    return lines;
 }
 
 inline std::string narrow(const std::wstring& w) {

@@ -20,6 +20,7 @@
 #include "livelink/InstallationRegistry.hpp"
 #include "livelink/RegistryPlatform.hpp"
 #include "sceneapi/Log.hpp"
+#include "sceneapi/LogPlatform.hpp"
 
 namespace {
 
@@ -165,7 +166,9 @@ TEST_F(RegistryTest, BufferLimitsOfTheSearchAndOfTheCallers) {
     user(v11.records(kCU, value("BinFolder", regString(std::string(260, 'g')))));
     EXPECT_EQ(chosen(11, 11), std::make_pair(std::string(), 11)) << "found, value missing";
     user(v11.records(kCU, value("BinFolder", regString(std::string(257, 'a') + smile))));
-    EXPECT_EQ(chosen(11, 11).first.size(), 258u) << "258 characters in 259 units fit";
+    EXPECT_EQ(vex::platform::utf8FromWide(registry().binFolder(11, 11)),
+              std::string(257, 'a') + smile)
+        << "258 characters in 259 units fit";
     user(v11.records(kCU, value("BinFolder", regString(std::string(258, 'a') + smile))));
     EXPECT_EQ(chosen(11, 11).first.size(), 0u) << "259 characters in 260 units do not";
 
