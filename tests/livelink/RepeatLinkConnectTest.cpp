@@ -189,15 +189,21 @@ TEST_F(ConnectTest, DestructorClosesAndAFailedDisconnectIsReported) {
     EXPECT_TRUE(unloadedWhenReleased());
 }
 
+// No installation, or none whose executable is a path: the registry value stored as a
+// number names no file.
 TEST_F(ConnectTest, NoInstallation) {
-    hives_.user("");
-    vex::RepeatLinkFactory factory;
-    EXPECT_EQ(factory.scene_api(), nullptr);
-    EXPECT_EQ(factory.errorMessage(), kNoScene);
-    EXPECT_EQ(factory.scene_api(), nullptr);
-    EXPECT_EQ(factory.errorMessage(), kNoScene) << "once, not appended";
-    EXPECT_EQ(initCalls(), 0);
-    EXPECT_EQ(journal(), Journal{});
+    for (const std::string& records :
+         {std::string(), installationSection(kCU, 11, noProgram_, resources_, bin_) +
+                             "\"BinName\"=dword:0000002e\r\n"}) {
+        hives_.user(records);
+        vex::RepeatLinkFactory factory;
+        EXPECT_EQ(factory.scene_api(), nullptr);
+        EXPECT_EQ(factory.errorMessage(), kNoScene);
+        EXPECT_EQ(factory.scene_api(), nullptr);
+        EXPECT_EQ(factory.errorMessage(), kNoScene) << "once, not appended";
+        EXPECT_EQ(initCalls(), 0);
+        EXPECT_EQ(journal(), Journal{});
+    }
 }
 
 TEST_F(ConnectTest, MissingInterfacesKeepTheLibraryForTheNextAttempt) {
@@ -262,6 +268,8 @@ TEST_F(ConnectTest, RegistryRangesThatGiveNoPort) {
         {"\"LiveLinkPort\"=" + dword(50000) + "\r\n", {}},
         {"", {}},
         {"\"LiveLinkPort\"=\"abc\"\r\n\"LiveLinkMaxPort\"=\"50001\"\r\n", {}},
+        // Two bytes are no number, and as text no port either.
+        {"\"LiveLinkPort\"=hex:50,c3\r\n\"LiveLinkMaxPort\"=hex:51,c3\r\n", {}},
     };
     addInstances(instances(11, 7, 0));
     setProcess(7, kEmptyScene.c_str());
