@@ -31,9 +31,9 @@ void closeKey(RegKey& key) {
 
 // A value read as text into a buffer of `capacity` bytes, as the registry hands it back
 // whatever type it was stored under: a text stored as REG_EXPAND_SZ or as binary UTF-16
-// reads as text, a number reads as the characters its bytes make (which name no file and
-// no port). The text ends at its first NUL or with the data. Nullopt when the value is
-// missing, does not fit, or is not valid UTF-16.
+// reads as text (not expanded), a number as the characters its bytes make, on every
+// platform alike. The text ends at its first NUL or with the data. Nullopt when the value
+// is missing, does not fit, or is not valid UTF-16.
 std::optional<std::wstring> readString(RegKey key, const wchar_t* name, uint32_t capacity) {
     std::vector<uint8_t> buffer(capacity);
     uint32_t size = capacity;
