@@ -328,13 +328,15 @@ class ProbeReport {
     // reads it; empty when none came. Taking it lets the next start report again.
     std::map<std::string, std::string> report() {
         std::map<std::string, std::string> fields;
-        for (int i = 0; i < 3000 && !fs::exists(path_); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::istringstream in(readFile(path_));
-        for (std::string line; std::getline(in, line);) {
-            const size_t eq = line.find('=');
-            if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+        // Until the whole report is there (its file may show before it can be read, under Wine).
+        for (int i = 0; i < 3000 && fields.count("pid") == 0; ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            fields.clear();
+            std::istringstream in(readFile(path_));
+            for (std::string line; std::getline(in, line);) {
+                const size_t eq = line.find('=');
+                if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+            }
         }
         std::error_code ignored;
         fs::remove(path_, ignored);
