@@ -43,6 +43,8 @@ void openLog() {
         if (stream == nullptr) {
             const int saved = errno;
             std::fputs("could not open log file:\n", stderr);
+            // perror writes at once; a buffered stderr (a file, on Windows) would come after it.
+            std::fflush(stderr);
             errno = saved;
             std::perror("opening log");
         }

@@ -27,6 +27,25 @@ bool validUtf16(const wchar_t* text, size_t size) {
     return true;
 }
 
+// The C library's number for why a file could not be opened.
+int errnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+            return ENOENT;
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+            return EINVAL;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_DISK_FULL:
+            return ENOSPC;
+        default:
+            return EACCES;
+    }
+}
+
 bool usablePath(const std::wstring& path) {
     return !path.empty() && path.find(L'\0') == std::wstring::npos;
 }
@@ -96,7 +115,7 @@ FILE* openWideForWriting(const std::wstring& path, bool replace) {
     }
     const HANDLE handle = openHandle(path, GENERIC_WRITE, replace ? CREATE_ALWAYS : OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = EACCES;
+        errno = errnoOf(GetLastError());
         return nullptr;
     }
     // A device (NUL, CON, a pipe) in the log's place could stall or swallow the writes.

@@ -172,16 +172,6 @@ TEST_F(LogTest, NoResourceFolderLogsNothingAndTriesAgainNextTime) {
     EXPECT_EQ(g_folderRequests, 3) << "an open log is not looked up again";
 }
 
-// Known fault of the Windows build, left to the log's owners: the first line goes through
-// stderr's buffer, which the Windows runtime keeps when stderr is a file, while perror
-// writes at once, so the two lines come out swapped; and a missing folder is reported as
-// "Permission denied". The tests below stop short of the report there.
-#ifdef _WIN32
-#define SKIP_REPORT_ON_WINDOWS() GTEST_SKIP() << "report order and message on Windows"
-#else
-#define SKIP_REPORT_ON_WINDOWS()
-#endif
-
 TEST_F(LogTest, UnopenableLogIsReportedOnStandardErrorAtEveryStatement) {
     g_folder = vex::test::wide((dir_ / "missing").string());
     ::testing::internal::CaptureStderr();
@@ -189,7 +179,6 @@ TEST_F(LogTest, UnopenableLogIsReportedOnStandardErrorAtEveryStatement) {
     VEX_LOG(logERROR) << "b";
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
-    SKIP_REPORT_ON_WINDOWS();
     const std::string once = "could not open log file:\nopening log: No such file or directory\n";
     EXPECT_EQ(err, once + once);
 }
@@ -209,7 +198,6 @@ TEST_F(LogTest, SomethingOtherThanAFileInThePlaceOfTheLogIsRefusedWithoutBlockin
     VEX_LOG(logERROR) << "b";
     err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(fs::is_directory(logPath()));
-    SKIP_REPORT_ON_WINDOWS();
     EXPECT_EQ(err.rfind("could not open log file:\nopening log: ", 0), 0u) << err;
 }
 
