@@ -11,7 +11,11 @@ add_library(raymint_addin SHARED
 target_include_directories(raymint_addin PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(raymint_addin PUBLIC scene sceneapi livelink hostapi)
 set_target_properties(raymint_addin PROPERTIES
-  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin)
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin
+  RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin)
+if(WIN32)
+  set_target_properties(raymint_addin PROPERTIES PREFIX "")
+endif()
 # The host looks for the icons in ./resources beside the library.
 add_custom_command(TARGET raymint_addin POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HostPlatform.hpp"
 #include "DesignLoader.hpp"
 
 namespace host {
@@ -293,11 +294,13 @@ class DesignReader {
             only(false, texture, "texture");
             p.file = r_.string(r_.required(n, "value"));
             // Like imported models, relative texture files are found beside the design file.
-            std::filesystem::path file(p.file);
+            const std::filesystem::path file = platform::pathFromUtf8(p.file);
+            std::error_code ec;
             if (!p.file.empty() && file.is_relative())
-                p.file = (std::filesystem::absolute(r_.file()).parent_path() / file)
-                             .lexically_normal()
-                             .string();
+                p.file = platform::utf8FromPath(
+                    (std::filesystem::absolute(platform::pathFromUtf8(r_.file()), ec).parent_path() /
+                     file)
+                        .lexically_normal());
         } else if (type == "float") {
             p.kind = PropertyModel::Kind::Float;
             only(false, color, "color");
@@ -752,7 +755,7 @@ DocumentRef parseJsonDesign(const std::string& text, const std::string& file,
 DocumentRef loadJsonDesign(const std::string& path, const LoadOptions& options) {
     if (options.unit && !centimetresPerUnit(*options.unit))
         throw DesignError("unknown unit \"" + *options.unit + "\" (mm, cm, m, in or ft)");
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::pathFromUtf8(path), std::ios::binary);
     if (!in) throw DesignError(path + ": cannot read: " + std::strerror(errno));
     std::ostringstream buffer;
     buffer << in.rdbuf();
@@ -765,7 +768,11 @@ DocumentRef loadDesign(const std::string& path, const LoadOptions& options) {
     for (char c : path) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lower.size() >= 5 && lower.compare(lower.size() - 5, 5, ".json") == 0)
         return loadJsonDesign(path, options);
+#ifdef VEX_HOST_NO_ASSIMP
+    throw DesignError(path + ": cannot read: this build opens only .json designs (no model import)");
+#else
     return importModel(path, options);
+#endif
 }
 
 }  // namespace host

@@ -4,8 +4,6 @@
 #include "Session.hpp"
 
 #include <cxxabi.h>
-#include <dlfcn.h>
-#include <link.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +15,7 @@
 #include <typeinfo>
 
 #include "FusionAll.h"
+#include "HostPlatform.hpp"
 
 namespace host {
 
@@ -281,18 +280,9 @@ class CommandEventArgsImpl : public Impl<core::CommandEventArgs> {
 // (found from an address of its code); the main program stands for code linked into it.
 std::string resolveResourceFolder(const std::string& folder, const void* caller) {
     namespace fs = std::filesystem;
-    if (fs::path(folder).is_absolute()) return folder;
-    fs::path library;
-    Dl_info info{};
-    link_map* map = nullptr;
-    std::error_code ec;
-    // A library's name is the path it was loaded by (relative to the working folder at most);
-    // the main program's is empty.
-    if (dladdr1(caller, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 && map &&
-        map->l_name != nullptr && map->l_name[0] != '\0')
-        library = fs::absolute(map->l_name, ec);
-    if (library.empty()) library = fs::read_symlink("/proc/self/exe", ec);
-    return (library.parent_path() / folder).lexically_normal().string();
+    const fs::path path = platform::pathFromUtf8(folder);
+    if (path.is_absolute()) return folder;
+    return platform::utf8FromPath((platform::moduleOf(caller).parent_path() / path).lexically_normal());
 }
 
 class CommandDefinitionsImpl : public Impl<core::CommandDefinitions> {
@@ -316,7 +306,7 @@ class CommandDefinitionsImpl : public Impl<core::CommandDefinitions> {
         const std::string folder =
             resolveResourceFolder(resourceFolder, __builtin_return_address(0));
         std::error_code ec;
-        if (!std::filesystem::is_directory(folder, ec)) {
+        if (!std::filesystem::is_directory(platform::pathFromUtf8(folder), ec)) {
             s_->report("button definition " + id + ": resource folder \"" + resourceFolder +
                        "\" not found (" + folder + ")");
             return nullptr;

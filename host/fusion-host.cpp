@@ -2,9 +2,6 @@
 // entry point, opens a design, performs the command-line actions in order by clicking the
 // add-in's buttons, calls stop and unloads the add-in. Like a host that survives a failing
 // add-in, it reports message boxes and exceptions out of handlers and fails at the end.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +13,7 @@
 
 #include "DesignLoader.hpp"
 #include "Edits.hpp"
+#include "HostPlatform.hpp"
 #include "Session.hpp"
 
 namespace {
@@ -37,8 +35,13 @@ const char* kUsageText =
     "actions in the order given, calls stop and unloads the add-in.\n"
     "\n"
     "options:\n"
+#ifdef VEX_HOST_NO_ASSIMP
+    "  --design FILE   design to open: a .json design file (docs/design-format.md); this\n"
+    "                  build has no model import (the Linux build imports model files)\n"
+#else
     "  --design FILE   design to open: a .json design file (docs/design-format.md) or any\n"
     "                  model file assimp imports (OBJ, STL, PLY, glTF, FBX, 3DS, ...)\n"
+#endif
     "  --unit U        length unit of imported models (default cm) and default length unit\n"
     "                  of every design of a .json file\n"
     "  --addin PATH    add-in library (default: " FUSION_HOST_DEFAULT_ADDIN
@@ -99,7 +102,8 @@ std::optional<host::Edit::Kind> editKind(const std::string& option) {
     return std::nullopt;
 }
 
-Options parse(int argc, char** argv) {
+Options parse(const std::vector<std::string>& argv) {
+    const int argc = static_cast<int>(argv.size());
     Options o;
     auto value = [&](int& i) -> std::string {
         std::string name = argv[i];
@@ -145,10 +149,10 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-fs::path programFolder(const char* argv0) {
+fs::path programFolder(const std::string& argv0) {
+    fs::path self = host::platform::programFile();
     std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) self = fs::absolute(argv0, ec);
+    if (self.empty()) self = fs::absolute(host::platform::pathFromUtf8(argv0), ec);
     return self.parent_path();
 }
 
@@ -163,19 +167,17 @@ class Host {
         session_.install();
         session_.openDocument(std::move(document));
 
-        void* library = dlopen(addinPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!library) {
-            const char* why = dlerror();
+        host::platform::Library library(addinPath);
+        if (!library.loaded()) {
             std::cerr << "fusion-host: cannot load the add-in " << addinPath << ": "
-                      << (why ? why : "?") << "\n";
+                      << library.error() << "\n";
             return kUsage;
         }
-        auto run = reinterpret_cast<EntryPoint>(dlsym(library, "run"));
-        auto stop = reinterpret_cast<EntryPoint>(dlsym(library, "stop"));
+        auto run = reinterpret_cast<EntryPoint>(library.symbol("run"));
+        auto stop = reinterpret_cast<EntryPoint>(library.symbol("stop"));
         if (!run || !stop) {
             std::cerr << "fusion-host: " << addinPath << " exports no " << (!run ? "run" : "stop")
                       << " entry point\n";
-            dlclose(library);
             return kUsage;
         }
         say("loaded add-in " + addinPath);
@@ -192,12 +194,9 @@ class Host {
         call(stop, "stop");
         audit("after stop");
 
-        dlclose(library);
         // The loader may keep a library mapped (for example one with unique symbols); its
         // static state, such as the application reference, is then released only at exit.
-        void* stillMapped = dlopen(addinPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        const bool unloaded = stillMapped == nullptr;
-        if (stillMapped != nullptr) dlclose(stillMapped);
+        const bool unloaded = library.unload();
         say(unloaded ? "unloaded the add-in" : "closed the add-in (the loader keeps it mapped)");
         host::Audit left = host::Audit::now();
         if (o_.audit) {
@@ -305,14 +304,15 @@ class Host {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0) {
+    const std::vector<std::string> args = host::platform::utf8Arguments(argc, argv);
+    for (std::size_t i = 1; i < args.size(); ++i)
+        if (args[i] == "--help") {
             std::cout << kUsageText;
             return 0;
         }
     Options options;
     try {
-        options = parse(argc, argv);
+        options = parse(args);
     } catch (const UsageError& e) {
         std::cerr << "fusion-host: " << e.message << "\n"
                   << "try fusion-host --help\n";
@@ -336,10 +336,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string addin = options.addin.value_or(
-        (programFolder(argv[0]) / FUSION_HOST_DEFAULT_ADDIN).lexically_normal().string());
+    std::string addin = options.addin.value_or(host::platform::utf8FromPath(
+        (programFolder(args.empty() ? std::string() : args[0]) /
+         host::platform::pathFromUtf8(FUSION_HOST_DEFAULT_ADDIN))
+            .lexically_normal()));
     std::error_code ec;
-    if (!fs::is_regular_file(addin, ec)) {
+    if (!fs::is_regular_file(host::platform::pathFromUtf8(addin), ec)) {
         std::cerr << "fusion-host: add-in library not found: " << addin
                   << (options.addin ? "" : " (build the add-in, or give --addin PATH)") << "\n";
         return kUsage;

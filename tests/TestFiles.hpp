@@ -4,8 +4,11 @@
 
 #include <stdlib.h>
 #ifndef _WIN32
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+#include <cstdio>
 
 #include <filesystem>
 #include <fstream>
@@ -102,5 +105,49 @@ class ScopedEnv {
     const char* name_;
     std::optional<std::string> old_;
 };
+
+// Shell command lines: the system's shell is sh here and cmd on Windows.
+#ifdef _WIN32
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
+
+// One word of a command line, whatever it holds (no double quotes on Windows).
+inline std::string shellQuote(const std::string& word) {
+#ifdef _WIN32
+    return "\"" + word + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
+
+struct CommandResult {
+    int status = -1;  // the exit status, -1 when the command did not exit normally
+    std::string out;  // its standard output, byte for byte
+};
+
+// Runs a command line with its standard output read through a binary pipe.
+inline CommandResult runCommand(const std::string& command) {
+    CommandResult r;
+#ifdef _WIN32
+    // cmd strips the outermost quotes of the line it is given.
+    FILE* pipe = ::_popen(("\"" + command + "\"").c_str(), "rb");
+#else
+    FILE* pipe = ::popen(command.c_str(), "r");
+#endif
+    if (pipe == nullptr) return r;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+#ifdef _WIN32
+    r.status = ::_pclose(pipe);
+#else
+    const int raw = ::pclose(pipe);
+    r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    return r;
+}
 
 }  // namespace vex::test
