@@ -62,7 +62,7 @@ Socket connectAddress(const sockaddr* address, int length, int family, int timeo
             FD_ZERO(&failed);
             FD_SET(s, &writable);
             FD_SET(s, &failed);
-            const timeval wait = interval(timeoutMs);
+            timeval wait = interval(timeoutMs);
             int error = 0;
             int size = sizeof error;
             connected = ::select(0, nullptr, &writable, &failed, &wait) > 0 &&
@@ -114,7 +114,7 @@ bool waitSocket(Socket socket, bool forWriting, int timeoutMs) {
     FD_ZERO(&failed);
     FD_SET(socket, &ready);
     FD_SET(socket, &failed);
-    const timeval wait = interval(timeoutMs);
+    timeval wait = interval(timeoutMs);
     return ::select(0, forWriting ? nullptr : &ready, forWriting ? &ready : nullptr, &failed,
                     &wait) > 0;
 }

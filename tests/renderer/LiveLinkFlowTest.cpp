@@ -11,6 +11,7 @@
 #include <regex>
 
 #include "RendererTestSupport.hpp"
+#include "renderer/ModelSets.hpp"
 #include "support/WriterHarness.hpp"
 
 namespace vex::test {
