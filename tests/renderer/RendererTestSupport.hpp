@@ -341,6 +341,28 @@ inline PROCESS_INFORMATION createProcess(const fs::path& program,
     return process;
 }
 
+// Starts the Linux program `path` behind sh, with its output going to `log`. `pid`, when given,
+// receives its process id once it runs; `status` its exit status (or 128 + signal) once it ended.
+// Each file appears whole.
+inline void startBehindSh(const std::string& path, const std::vector<std::string>& args,
+                          const fs::path& log, const fs::path& status,
+                          const fs::path& pid = fs::path()) {
+    const auto leave = [](const std::string& what, const fs::path& file) {
+        const std::string name = unixPath(file);
+        return "echo " + what + " >" + shWord(name + ".tmp") + " && mv " + shWord(name + ".tmp") +
+               " " + shWord(name);
+    };
+    std::string script = "exec <" + shWord("/dev/null") + " >>" + shWord(unixPath(log)) +
+                         " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path));
+    for (const std::string& a : args) script += " " + shWord(a);
+    script += pid.empty() ? "; " : " & " + leave("$!", pid) + "; wait $!; ";
+    script += leave("$?", status);
+    const PROCESS_INFORMATION process =
+        createProcess(windowsPath("/bin/sh"), {"-c", script}, nullptr);
+    ::CloseHandle(process.hThread);  // Wine gives none for a Linux program
+    ::CloseHandle(process.hProcess);
+}
+
 // Runs `path` to its end (at most 30 s) and collects its output. Windows programs (".exe") are
 // waited for directly, their text output with plain line ends; Linux programs run behind sh.
 inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
@@ -372,17 +394,7 @@ inline RunResult run(const std::string& path, const std::vector<std::string>& ar
             if (c != '\r') result.output += c;
         return result;
     }
-    const std::string program = path[0] == '/' ? path : unixPath(path);
-    std::string script = "exec <" + shWord("/dev/null") + " >" + shWord(unixPath(dir / "output")) +
-                         " 2>&1; " + shWord(program);
-    for (const std::string& a : args) script += " " + shWord(a);
-    const std::string status = unixPath(dir / "status");
-    script += "; echo $? >" + shWord(status + ".tmp") + " && mv " + shWord(status + ".tmp") + " " +
-              shWord(status);
-    const PROCESS_INFORMATION process =
-        createProcess(windowsPath("/bin/sh"), {"-c", script}, nullptr);
-    ::CloseHandle(process.hThread);  // Wine gives none for a Linux program
-    ::CloseHandle(process.hProcess);
+    startBehindSh(path, args, dir / "output", dir / "status");
     while (!fs::exists(dir / "status") && Clock::now() < deadline) ::Sleep(5);
     const std::string code = readFile(dir / "status");
     if (!code.empty()) result.status = std::stoi(code);
@@ -459,16 +471,21 @@ inline std::string portRange(int width = 16) {
     return std::to_string(base) + "-" + std::to_string(base + width - 1);
 }
 
-#ifndef _WIN32
-
 // The library of an installation, loaded as the add-in loads it.
 class Library {
   public:
     explicit Library(const fs::path& file) {
+#ifdef _WIN32
+        handle_ = ::LoadLibraryW(file.wstring().c_str());
+        if (handle_ == nullptr) throw std::runtime_error("LoadLibraryW failed: " + file.string());
+        auto entry = reinterpret_cast<raymint_live_initialize_fn>(
+            reinterpret_cast<void*>(::GetProcAddress(handle_, kLiveLinkEntryPoint)));
+#else
         handle_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
         auto entry =
             reinterpret_cast<raymint_live_initialize_fn>(::dlsym(handle_, kLiveLinkEntryPoint));
+#endif
         if (entry == nullptr) throw std::runtime_error("no entry point");
         live_ = entry();
         if (live_ == nullptr) throw std::runtime_error("no root object");
@@ -477,7 +494,11 @@ class Library {
     }
     ~Library() {
         if (live_ != nullptr) live_->destroy(1);
+#ifdef _WIN32
+        if (handle_ != nullptr) ::FreeLibrary(handle_);
+#else
         if (handle_ != nullptr) ::dlclose(handle_);
+#endif
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -486,11 +507,13 @@ class Library {
     vexQuery_api* query = nullptr;
 
   private:
+#ifdef _WIN32
+    HMODULE handle_ = nullptr;
+#else
     void* handle_ = nullptr;
+#endif
     vexLive_api* live_ = nullptr;
 };
-
-#endif
 
 // An installation in a temporary prefix and the renderers started from it; every renderer
 // still running at the end is killed (and reaped, where the test started it). On Windows the
@@ -516,6 +539,10 @@ class Installation {
 #ifdef _WIN32
         ::RegDeleteTreeW(HKEY_CURRENT_USER, kRecordsKey);
         for (const auto& r : raymint::liveInstances(records().string())) killProcess(r.processId);
+        // The shells behind the renderers started here write into the folder until they end.
+        for (const auto& [pid, status] : ended_) {
+            if (!fs::exists(status)) kill(pid, 9);
+        }
 #else
         for (pid_t pid : running_) {
             ::kill(pid, SIGKILL);
@@ -565,6 +592,43 @@ class Installation {
     }
 
 #ifdef _WIN32
+    // Starts the installed renderer without arguments (or with `args`) behind sh and waits for
+    // its instance record.
+    raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
+        const std::string n = std::to_string(ended_.size());
+        const fs::path pid = dir_ / ("renderer-" + n + ".pid");
+        const fs::path status = dir_ / ("renderer-" + n + ".status");
+        startBehindSh(binary().string(), args, log(), status, pid);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (!fs::exists(pid) && Clock::now() < deadline) ::Sleep(5);
+        const int64_t id = std::stoll("0" + readFile(pid));
+        ended_[id] = status;
+        const fs::path file = record(id);
+        while (Clock::now() < deadline) {
+            if (fs::exists(file)) {
+                const auto r = raymint::parseRecord(readFile(file));
+                if (r) return *r;
+            }
+            if (fs::exists(status))
+                throw std::runtime_error("renderer exited early: " + readFile(log()));
+            ::Sleep(5);
+        }
+        throw std::runtime_error("renderer did not publish its record: " + readFile(log()));
+    }
+
+    // Waits (at most 20 s) for a renderer started here to end; its exit status or 128 + signal.
+    int wait(int64_t pid) {
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (!fs::exists(ended_.at(pid)) && Clock::now() < deadline) ::Sleep(5);
+        const std::string status = readFile(ended_.at(pid));
+        return status.empty() ? -1 : std::stoi(status);
+    }
+
+    int kill(int64_t pid, int signal) {
+        run("/bin/kill", {"-" + std::to_string(signal), std::to_string(pid)});
+        return wait(pid);
+    }
+
   private:
     static constexpr const wchar_t* kRecordsKey = L"SOFTWARE\\Corvan";
 
@@ -607,6 +671,7 @@ class Installation {
     }
 
     TempDir dir_;
+    std::map<int64_t, fs::path> ended_;  // the exit status file of each renderer started here
 #else
     // Starts the installed renderer without arguments (or with `args`) and waits for its
     // instance record.
