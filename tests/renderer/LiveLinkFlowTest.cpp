@@ -658,8 +658,26 @@ TEST_F(LiveLink, RefusedDescriptionIsNoDescription) {
     EXPECT_TRUE(transfer(lib.scene, r.port, *cart(true))) << "streams are still taken";
 }
 
-#ifndef _WIN32
 TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
+    std::vector<std::string> names;
+#ifdef _WIN32
+    // The names of the DLL's export directory.
+    const HMODULE module = ::LoadLibraryW(windowsPath(RAYMINT_LIBRARY).wstring().c_str());
+    ASSERT_NE(module, nullptr);
+    const auto* base = reinterpret_cast<const unsigned char*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& entry =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(entry.VirtualAddress, 0u);
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
+    const auto* nameOffsets = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.emplace_back(reinterpret_cast<const char*>(base + nameOffsets[i]));
+    ::FreeLibrary(module);
+    const std::string output;
+#else
     const std::string command =
         std::string("nm -D --defined-only '") + RAYMINT_LIBRARY + "' 2>/dev/null";
     std::FILE* pipe = ::popen(command.c_str(), "r");
@@ -668,15 +686,14 @@ TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
     char buffer[4096];
     while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
     if (::pclose(pipe) != 0) GTEST_SKIP() << "nm is not available";
-    std::vector<std::string> names;
     std::istringstream in(output);
     for (std::string line; std::getline(in, line);) {
         const size_t space = line.rfind(' ');
         names.push_back(line.substr(space + 1));
     }
+#endif
     EXPECT_EQ(names, std::vector<std::string>{"raymint_live_initialize"}) << output;
 }
-#endif
 
 }  // namespace
 }  // namespace vex::test
