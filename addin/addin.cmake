@@ -1,5 +1,7 @@
-# The add-in: a shared library exporting run and stop, with its icon folders beside it.
-add_library(raymint_addin SHARED
+# The add-in: a shared library exporting run and stop, with its icon folders beside it. Its
+# code is an object library too, which the in-process tests link whole (the Windows library
+# exports only the entry points).
+add_library(raymint_addin_code OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/AddIn.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ComponentState.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DesignWalk.cpp
@@ -8,8 +10,11 @@ add_library(raymint_addin SHARED
   ${CMAKE_CURRENT_LIST_DIR}/MeshExtraction.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RenderFlow.cpp
 )
-target_include_directories(raymint_addin PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(raymint_addin PUBLIC scene sceneapi livelink hostapi)
+target_include_directories(raymint_addin_code PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(raymint_addin_code PUBLIC scene sceneapi livelink hostapi)
+
+add_library(raymint_addin SHARED)
+target_link_libraries(raymint_addin PUBLIC raymint_addin_code)
 set_target_properties(raymint_addin PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin
   RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/addin)

@@ -7,9 +7,13 @@ namespace host::platform {
 
 namespace fs = std::filesystem;
 
-fs::path pathFromUtf8(const std::string& text) { return fs::path(text); }
+fs::path pathFromUtf8(const std::string& text) {
+    return fs::path(text);
+}
 
-std::string utf8FromPath(const fs::path& path) { return path.string(); }
+std::string utf8FromPath(const fs::path& path) {
+    return path.string();
+}
 
 fs::path moduleOf(const void* address) {
     Dl_info info{};
@@ -44,7 +48,9 @@ Library::~Library() {
     if (handle_ != nullptr) dlclose(handle_);
 }
 
-void* Library::symbol(const char* name) const { return dlsym(handle_, name); }
+void* Library::symbol(const char* name) const {
+    return dlsym(handle_, name);
+}
 
 bool Library::unload() {
     if (handle_ == nullptr) return true;

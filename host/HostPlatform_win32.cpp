@@ -1,4 +1,5 @@
 #include <windows.h>
+// (after windows.h, which it needs)
 #include <shellapi.h>
 
 #include <cstring>
@@ -47,9 +48,13 @@ fs::path moduleFile(HMODULE module) {
 }  // namespace
 
 // Text that is not UTF-8 gives an empty path, which no file has.
-fs::path pathFromUtf8(const std::string& text) { return fs::path(wide(text)); }
+fs::path pathFromUtf8(const std::string& text) {
+    return fs::path(wide(text));
+}
 
-std::string utf8FromPath(const fs::path& path) { return narrow(path.wstring()); }
+std::string utf8FromPath(const fs::path& path) {
+    return narrow(path.wstring());
+}
 
 fs::path moduleOf(const void* address) {
     HMODULE module = nullptr;
@@ -60,7 +65,9 @@ fs::path moduleOf(const void* address) {
     return moduleFile(module);
 }
 
-fs::path programFile() { return moduleFile(nullptr); }
+fs::path programFile() {
+    return moduleFile(nullptr);
+}
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     int n = 0;

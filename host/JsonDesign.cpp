@@ -14,8 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "HostPlatform.hpp"
 #include "DesignLoader.hpp"
+#include "HostPlatform.hpp"
 
 namespace host {
 namespace {
@@ -298,7 +298,8 @@ class DesignReader {
             std::error_code ec;
             if (!p.file.empty() && file.is_relative())
                 p.file = platform::utf8FromPath(
-                    (std::filesystem::absolute(platform::pathFromUtf8(r_.file()), ec).parent_path() /
+                    (std::filesystem::absolute(platform::pathFromUtf8(r_.file()), ec)
+                         .parent_path() /
                      file)
                         .lexically_normal());
         } else if (type == "float") {
@@ -769,7 +770,8 @@ DocumentRef loadDesign(const std::string& path, const LoadOptions& options) {
     if (lower.size() >= 5 && lower.compare(lower.size() - 5, 5, ".json") == 0)
         return loadJsonDesign(path, options);
 #ifdef VEX_HOST_NO_ASSIMP
-    throw DesignError(path + ": cannot read: this build opens only .json designs (no model import)");
+    throw DesignError(path +
+                      ": cannot read: this build opens only .json designs (no model import)");
 #else
     return importModel(path, options);
 #endif

@@ -282,7 +282,8 @@ std::string resolveResourceFolder(const std::string& folder, const void* caller)
     namespace fs = std::filesystem;
     const fs::path path = platform::pathFromUtf8(folder);
     if (path.is_absolute()) return folder;
-    return platform::utf8FromPath((platform::moduleOf(caller).parent_path() / path).lexically_normal());
+    return platform::utf8FromPath(
+        (platform::moduleOf(caller).parent_path() / path).lexically_normal());
 }
 
 class CommandDefinitionsImpl : public Impl<core::CommandDefinitions> {

@@ -336,10 +336,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string addin = options.addin.value_or(host::platform::utf8FromPath(
-        (programFolder(args.empty() ? std::string() : args[0]) /
-         host::platform::pathFromUtf8(FUSION_HOST_DEFAULT_ADDIN))
-            .lexically_normal()));
+    std::string addin = options.addin.value_or(
+        host::platform::utf8FromPath((programFolder(args.empty() ? std::string() : args[0]) /
+                                      host::platform::pathFromUtf8(FUSION_HOST_DEFAULT_ADDIN))
+                                         .lexically_normal()));
     std::error_code ec;
     if (!fs::is_regular_file(host::platform::pathFromUtf8(addin), ec)) {
         std::cerr << "fusion-host: add-in library not found: " << addin

@@ -29,18 +29,19 @@ void closeKey(RegKey& key) {
     key = nullptr;
 }
 
-// A string value read into a buffer of `capacity` bytes; nullopt when it is missing, not
-// a string, does not fit, or is not valid text.
+// A value read as text into a buffer of `capacity` bytes, as the registry hands it back
+// whatever type it was stored under: a text stored as REG_EXPAND_SZ or as binary UTF-16
+// reads as text (not expanded), a number as the characters its bytes make, on every
+// platform alike. The text ends at its first NUL or with the data. Nullopt when the value
+// is missing, does not fit, or is not valid UTF-16.
 std::optional<std::wstring> readString(RegKey key, const wchar_t* name, uint32_t capacity) {
     std::vector<uint8_t> buffer(capacity);
-    uint32_t type = platform::kRegNone;
     uint32_t size = capacity;
-    if (platform::regQueryValueEx(key, name, &type, buffer.data(), &size) !=
-        platform::kErrorSuccess) {
+    if (platform::regQueryValueEx(key, name, nullptr, buffer.data(), &size) !=
+            platform::kErrorSuccess ||
+        size > capacity) {
         return std::nullopt;
     }
-    // A number or binary data read as text would be garbage.
-    if (type != platform::kRegSz) return std::nullopt;
     std::u16string units;
     for (uint32_t i = 0; i + 1 < size; i += 2) {
         const auto u = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
@@ -50,12 +51,14 @@ std::optional<std::wstring> readString(RegKey key, const wchar_t* name, uint32_t
     return platform::wideFromUtf16(units);
 }
 
+// A value read as a 32-bit number: whatever was stored, when its data is exactly the 4
+// bytes the buffer takes (a DWORD, or 4 bytes of binary data). Shorter data would leave
+// part of the number undefined.
 std::optional<uint32_t> readDword(RegKey key, const wchar_t* name) {
     uint8_t buffer[4] = {};
-    uint32_t type = platform::kRegNone;
     uint32_t size = sizeof buffer;
-    if (platform::regQueryValueEx(key, name, &type, buffer, &size) != platform::kErrorSuccess ||
-        type != platform::kRegDword || size != sizeof buffer) {
+    if (platform::regQueryValueEx(key, name, nullptr, buffer, &size) != platform::kErrorSuccess ||
+        size != sizeof buffer) {
         return std::nullopt;
     }
     return static_cast<uint32_t>(buffer[0]) | (static_cast<uint32_t>(buffer[1]) << 8) |

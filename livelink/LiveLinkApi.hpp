@@ -51,5 +51,9 @@ inline constexpr char kLiveLinkEntryPoint[] = "raymint_live_initialize";
 using raymint_live_initialize_fn = vexLive_api* (*)();
 
 // For the library's implementation: this is how the entry point is declared and exported.
+#ifdef _WIN32
+#define VEX_LIVE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VEX_LIVE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 VEX_LIVE_EXPORT vexLive_api* raymint_live_initialize();

@@ -3,6 +3,10 @@
 #include "reader/NumberText.hpp"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -1685,6 +1689,11 @@ void parseStream(std::FILE* stream, SceneHandler& handler, const std::string& so
 
 void parsePath(const std::string& path, SceneHandler& handler) {
     if (path == "-") {
+#ifdef _WIN32
+        // Binary array blocks must not meet line-end translation.
+        if (_setmode(_fileno(stdin), _O_BINARY) == -1)
+            throw std::runtime_error("<stdin>: cannot read it in binary mode");
+#endif
         parseStream(stdin, handler, "<stdin>");
         return;
     }

@@ -129,18 +129,22 @@ struct CommandResult {
     std::string out;  // its standard output, byte for byte
 };
 
-// Runs a command line with its standard output read through a binary pipe.
+// Runs a command line (UTF-8) with its standard output read through a binary pipe.
 inline CommandResult runCommand(const std::string& command) {
     CommandResult r;
 #ifdef _WIN32
-    // cmd strips the outermost quotes of the line it is given.
-    FILE* pipe = ::_popen(("\"" + command + "\"").c_str(), "rb");
+    // cmd strips the outermost quotes of the line it is given; the wide form carries UTF-8
+    // texts, which the narrow one would take for the ANSI code page.
+    const std::string line = "\"" + command + "\"";
+    const std::wstring wide = fs::path(std::u8string(line.begin(), line.end())).wstring();
+    FILE* pipe = ::_wpopen(wide.c_str(), L"rb");
 #else
     FILE* pipe = ::popen(command.c_str(), "r");
 #endif
     if (pipe == nullptr) return r;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        r.out.append(buffer, n);
 #ifdef _WIN32
     r.status = ::_pclose(pipe);
 #else

@@ -46,7 +46,12 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 well formed, 1 well formed but holding #error statements,\n"
     "2 malformed file, unreadable file, picture not written or bad usage (message on\n"
-    "standard error).\n";
+    "standard error).\n"
+#ifdef _WIN32
+    "\n"
+    "This Windows build writes no pictures and reads no textures: --png fails.\n"
+#endif
+    ;
 
 // "WxH" with both sides in 1..kMaxSide.
 bool parseSize(const std::string& text, vex::preview::Options& o) {

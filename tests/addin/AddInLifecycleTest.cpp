@@ -2,9 +2,13 @@
 // workspace or panel is missing), a second run that adds nothing, clicks through the handlers,
 // and what the add-in still holds after every flow and after stop.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -230,6 +234,40 @@ namespace {
 // same 1 MiB and catches a walk that grows.
 constexpr size_t kHostStack = size_t{1} << 20;
 constexpr unsigned char kUnused = 0xa5;
+#ifdef _WIN32
+struct StackRun {
+    std::function<void()> job;
+    size_t used = 0;
+};
+
+DWORD WINAPI runMeasured(LPVOID arg) {
+    auto* run = static_cast<StackRun*>(arg);
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    // Marks the stack below this frame as unused, downwards so that the guard page moves as it
+    // does for a growing stack; the lowest 64 KiB stay clear of the guard pages.
+    auto* const bottom = reinterpret_cast<volatile unsigned char*>(low + (64 << 10));
+    auto* const frame = static_cast<volatile unsigned char*>(__builtin_frame_address(0)) - 1024;
+    for (volatile unsigned char* p = frame; p-- > bottom;) *p = kUnused;
+    run->job();
+    volatile unsigned char* p = bottom;
+    while (p < frame && *p == kUnused) ++p;
+    run->used = high - reinterpret_cast<ULONG_PTR>(p);
+    return 0;
+}
+
+// Runs `job` on a thread with `size` bytes of stack reserved, as the host's main thread has;
+// the most it used.
+size_t onStackOf(size_t size, std::function<void()> job) {
+    StackRun run{std::move(job)};
+    HANDLE thread =
+        CreateThread(nullptr, size, runMeasured, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) throw std::runtime_error("CreateThread failed");
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return run.used;
+}
+#else
 
 // Marks the stack below this frame as unused (a margin keeps clear of the frame itself).
 __attribute__((no_sanitize_address, noinline)) void paintStack(unsigned char* low) {
@@ -278,6 +316,8 @@ size_t onStackOf(size_t size, std::function<void()> job) {
     if (created != 0) throw std::runtime_error("pthread_create failed");
     return run.used;
 }
+
+#endif
 
 // Components c0 to cN-1, each placing the next 1 cm up and holding one box body.
 std::string chain(int levels) {

@@ -11,9 +11,14 @@ using addintest::ScratchDir;
 
 TEST(RenderFlow, WithoutInstallationTheMessageBoxTellsWhyAndNothingStaysHeld) {
     ScratchDir dir;
+#ifdef _WIN32
+    // The test's own registry holds no installation.
+    const std::string env = "cd /d " + dir.path().string() + " && ";
+#else
     // Empty hives: no installation anywhere, whatever the machine holds.
     const std::string env =
         "cd " + dir.path().string() + " && VEX_REGISTRY_HKCU= VEX_REGISTRY_HKLM= ";
+#endif
     const auto r = run(env +
                        FUSION_HOST " --design " VEX_SOURCE_DIR
                                    "/examples/sample-assembly.json --render --render --audit"

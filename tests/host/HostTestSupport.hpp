@@ -1,8 +1,6 @@
 // Helpers of the host tests: scratch files and running programs.
 #pragma once
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,10 +8,15 @@
 #include <sstream>
 #include <string>
 
+#include "TestFiles.hpp"
+
 namespace hosttest {
 
 inline std::filesystem::path scratch(const std::string& name) {
-    auto dir = std::filesystem::path(VEX_BINARY_DIR) / "tests" / "host" / "scratch";
+    // Absolute in the system's own spelling, as the host names files in its messages.
+    auto dir = std::filesystem::absolute(std::filesystem::path(VEX_BINARY_DIR) / "tests" / "host" /
+                                         "scratch")
+                   .make_preferred();
     std::filesystem::create_directories(dir);
     return dir / name;
 }
@@ -38,12 +41,17 @@ struct Result {
 
 // Runs a shell command line with standard output and error captured.
 inline Result run(const std::string& command, const std::string& tag) {
-    std::string out = scratch(tag + ".out").string(), err = scratch(tag + ".err").string();
-    int raw = std::system((command + " >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+    const std::string err = scratch(tag + ".err").string();
+    const vex::test::CommandResult c = vex::test::runCommand(
+        command + " 2>" + vex::test::shellQuote(err) + " <" + vex::test::kNullDevice);
     Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = read(out);
+    r.status = c.status;
+    r.out = c.out;
     r.err = read(err);
+#ifdef _WIN32
+    // Standard error is a text stream there.
+    for (std::size_t at; (at = r.err.find("\r\n")) != std::string::npos;) r.err.erase(at, 1);
+#endif
     return r;
 }
 

@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <stdexcept>
 
 #include "DesignLoader.hpp"
 #include "FusionAll.h"
+#include "HostPlatform.hpp"
 #include "Session.hpp"
 
 namespace core = adsk::core;
@@ -80,14 +82,15 @@ TEST_F(SessionTest, DefinitionsAndControlsAreFoundByIdAndNotDuplicated) {
     // Icon folders are looked up beside the calling program or library (this test's folder,
     // where the build copies resources/), or taken as they are when absolute; one that is not
     // there is refused and reported.
-    const std::string here = std::filesystem::path(VEX_BINARY_DIR) / "tests" / "host";
+    const std::filesystem::path folder = host::platform::programFile().parent_path();
+    const std::string here = folder.string();
     EXPECT_TRUE(defs->addButtonDefinition("abs", "N", "T", here + "/resources/export_command"));
     EXPECT_FALSE(defs->addButtonDefinition("bad", "N", "T", "./resources/nothing"));
     EXPECT_FALSE(defs->addButtonDefinition("bad", "N", "T", here + "/no"));
     EXPECT_EQ(session.errors(),
               (std::vector<std::string>{"button definition bad: resource folder "
                                         "\"./resources/nothing\" not found (" +
-                                            here + "/resources/nothing)",
+                                            (folder / "resources" / "nothing").string() + ")",
                                         "button definition bad: resource folder \"" + here +
                                             "/no\" not found (" + here + "/no)"}));
     EXPECT_FALSE(defs->itemById("bad"));
@@ -256,7 +259,10 @@ TEST_F(SessionTest, DesignIsReachableThroughTheApi) {
     ASSERT_EQ(tp->count(), 2u);
     EXPECT_STREQ(tp->item(0)->objectType(), "adsk::core::FilenameProperty");
     EXPECT_EQ(tp->item(0)->cast<core::FilenameProperty>()->value(),
-              std::string(VEX_SOURCE_DIR) + "/examples/textures/checker.png");
+              std::filesystem::absolute(std::filesystem::path(VEX_SOURCE_DIR) / "examples" /
+                                        "textures" / "checker.png")
+                  .lexically_normal()
+                  .string());
     EXPECT_STREQ(tp->item(1)->objectType(), "adsk::core::FloatProperty");
     EXPECT_FALSE(tp->item(1)->cast<core::ColorProperty>());
     EXPECT_FALSE(tp->item(2));
@@ -264,7 +270,7 @@ TEST_F(SessionTest, DesignIsReachableThroughTheApi) {
     Ptr<core::Camera> camera = app->activeViewport()->camera();
     EXPECT_EQ(camera->cameraType(), core::PerspectiveCameraType);
     EXPECT_DOUBLE_EQ(camera->eye()->x(), 60.0);
-    EXPECT_NEAR(camera->perspectiveAngle(), 40 * M_PI / 180, 1e-12);
+    EXPECT_NEAR(camera->perspectiveAngle(), 40 * std::numbers::pi / 180, 1e-12);
     Ptr<core::Vector3D> dir = camera->eye()->vectorTo(camera->target());
     EXPECT_TRUE(dir->normalize());
     EXPECT_NEAR(dir->x() * dir->x() + dir->y() * dir->y() + dir->z() * dir->z(), 1.0, 1e-12);

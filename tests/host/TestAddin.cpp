@@ -3,6 +3,11 @@
 // for a file and writes a summary of the design to it through the host interface. The active
 // document's name selects a misbehaviour: "throw" (exception out of the handler), "message"
 // (message box), "leak" (keeps a document reference), "leak-array" (keeps a host text).
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -81,8 +86,12 @@ class ExecutedHandler : public core::CommandEventHandler {
             s.units = design->unitsManager()->defaultLengthUnits();
             walk(design->rootComponent(), s);
         }
-        std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "w");
+        // The summary's lines end in LF on every platform.
+        std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");
         if (!out) throw std::runtime_error("cannot open " + file);
+#ifdef _WIN32
+        if (out == stdout) _setmode(_fileno(stdout), _O_BINARY);
+#endif
         std::fprintf(out,
                      "file %s\ndocument %s\nunits %s\ncomponents %ld\nbodies %ld\ntriangles "
                      "%ld\nnodes %ld\n",

@@ -1,8 +1,6 @@
 // The live-link library loader with test libraries built by this project: file names and
 // their order, the entry point, reuse and release, and its log lines.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -15,6 +13,7 @@
 namespace {
 
 using namespace vex::test;
+using namespace std::string_literals;
 
 uint64_t fixedTicks() {
     return 777;
@@ -35,14 +34,16 @@ std::string line(int number, const std::string& level, const std::string& messag
            message;
 }
 
+const fs::path kFull = buildPath(LIVE_FULL);
+
 // A handle of the library at `path` if it is loaded, null otherwise; close a non-null one.
 void* loaded(const fs::path& path) {
-    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    return loadedLibrary(path);
 }
 
 template <class T>
 T hook(void* handle, const char* name) {
-    void* symbol = ::dlsym(handle, name);
+    void* symbol = librarySymbol(handle, name);
     EXPECT_NE(symbol, nullptr) << name;
     return reinterpret_cast<T>(symbol);
 }
@@ -64,27 +65,24 @@ class LoaderTest : public ::testing::Test {
         fs::create_directories(bin_);
         fs::create_directories(resources_);
         writeFile(dir_ / "raymint", "#!/bin/sh\n");
-        writeFile(hive_,
-                  kHeader + installationSection(kCU, version, dir_ / "raymint", resources_, bin_));
+        hives_.user(installationSection(kCU, version, dir_ / "raymint", resources_, bin_));
     }
-    static void place(const char* library, const fs::path& as) {
+    static void place(const fs::path& library, const fs::path& as) {
         fs::create_directories(as.parent_path());
         fs::copy_file(library, as, fs::copy_options::overwrite_existing);
     }
-    std::vector<std::string> log() const { return readLines(resources_ / "sceneapi.log"); }
+    std::vector<std::string> log() const { return logLines(resources_ / "sceneapi.log"); }
 
     TempDir dir_;
-    fs::path hive_ = dir_ / "HKEY_CURRENT_USER.reg";
     fs::path bin_ = dir_ / "bin";
     fs::path resources_ = dir_ / "resources";
-    fs::path lib64_ = bin_ / "vexraymintlive6_64.so";
-    fs::path lib32_ = bin_ / "vexraymintlive6_32.so";
-    ScopedEnv cu_{"VEX_REGISTRY_HKCU", hive_.string()};
-    ScopedEnv lm_{"VEX_REGISTRY_HKLM", ""};
+    fs::path lib64_ = bin_ / ("vexraymintlive6_64"s + kLibrarySuffix);
+    fs::path lib32_ = bin_ / ("vexraymintlive6_32"s + kLibrarySuffix);
+    TestHives hives_;
 };
 
 TEST_F(LoaderTest, SixtyFourBitFileOnlyIsLoadedFromTheBinFolder) {
-    place(LIVE_FULL, lib64_);
+    place(kFull, lib64_);
     vexScene_api* scene = vex_get_scene_api(11, 12);
     ASSERT_NE(scene, nullptr);
     void* handle = loaded(lib64_);
@@ -97,11 +95,11 @@ TEST_F(LoaderTest, SixtyFourBitFileOnlyIsLoadedFromTheBinFolder) {
                          line(218, "DEBUG4", "initialize shared handle: " + pointerText(handle)),
                          line(245, "DEBUG4", "Raymint live: " + pointerText(root)),
                      }));
-    ::dlclose(handle);
+    closeLibrary(handle);
 }
 
 TEST_F(LoaderTest, QueryInterfaceComesFromTheSameLoadedLibrary) {
-    place(LIVE_FULL, lib64_);
+    place(kFull, lib64_);
     ASSERT_NE(vex_get_scene_api(11, 12), nullptr);
     vexQuery_api* query = vex_get_query_api(11, 12);
     // Once loaded, the range is not looked at again.
@@ -123,7 +121,7 @@ TEST_F(LoaderTest, QueryInterfaceComesFromTheSameLoadedLibrary) {
     vex_release_live_api();
     EXPECT_EQ(hook<int (*)()>(handle, "live_test_destroy_calls")(), 1);
     EXPECT_EQ(hook<int (*)()>(handle, "live_test_last_destroy_flags")(), 1);
-    ::dlclose(handle);
+    closeLibrary(handle);
     EXPECT_EQ(loaded(lib64_), nullptr) << "still loaded after release";
     vex_release_live_api();  // nothing loaded: nothing happens
 
@@ -137,13 +135,13 @@ TEST_F(LoaderTest, QueryInterfaceComesFromTheSameLoadedLibrary) {
 }
 
 TEST_F(LoaderTest, ThirtyTwoBitNameIsTriedFirstAndABrokenFileIsPassedOver) {
-    place(LIVE_FULL, lib64_);
-    place(LIVE_FULL, lib32_);
+    place(kFull, lib64_);
+    place(kFull, lib32_);
     ASSERT_NE(vex_get_scene_api(11, 12), nullptr);
     void* h32 = loaded(lib32_);
     EXPECT_NE(h32, nullptr);
     EXPECT_EQ(loaded(lib64_), nullptr);
-    if (h32 != nullptr) ::dlclose(h32);
+    if (h32 != nullptr) closeLibrary(h32);
     vex_release_live_api();
 
     // A file of another width, or no library at all, simply fails to load.
@@ -153,33 +151,33 @@ TEST_F(LoaderTest, ThirtyTwoBitNameIsTriedFirstAndABrokenFileIsPassedOver) {
     ASSERT_NE(vex_get_scene_api(11, 12), nullptr);
     void* h64 = loaded(lib64_);
     EXPECT_NE(h64, nullptr);
-    if (h64 != nullptr) ::dlclose(h64);
+    if (h64 != nullptr) closeLibrary(h64);
 }
 
 TEST_F(LoaderTest, LibraryInTheCurrentDirectory) {
     const fs::path cwd = dir_ / "cwd";
-    place(LIVE_FULL, cwd / "vexraymintlive6_64.so");
-    writeFile(cwd / "vexraymintlive6_32.so", "");
+    place(kFull, cwd / lib64_.filename());
+    writeFile(cwd / lib32_.filename(), "");
     const fs::path previous = fs::current_path();
     fs::current_path(cwd);
     vexScene_api* scene = vex_get_scene_api(11, 12);
     fs::current_path(previous);
     ASSERT_NE(scene, nullptr);
-    void* handle = loaded(cwd / "vexraymintlive6_64.so");
+    void* handle = loaded(cwd / lib64_.filename());
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(log().at(1), line(218, "DEBUG4", "initialize shared handle: " + pointerText(handle)));
-    ::dlclose(handle);
+    closeLibrary(handle);
 }
 
 TEST_F(LoaderTest, BeforeVersionSixTheNamesLackTheSixAndTheUnderscore) {
     install(5);
-    place(LIVE_FULL, bin_ / "vexraymintlive64.so");
-    place(LIVE_FULL, lib64_);
+    place(kFull, bin_ / ("vexraymintlive64"s + kLibrarySuffix));
+    place(kFull, lib64_);
     ASSERT_NE(vex_get_scene_api(5, 5), nullptr);
-    void* old = loaded(bin_ / "vexraymintlive64.so");
+    void* old = loaded(bin_ / ("vexraymintlive64"s + kLibrarySuffix));
     EXPECT_NE(old, nullptr);
     EXPECT_EQ(loaded(lib64_), nullptr);
-    if (old != nullptr) ::dlclose(old);
+    if (old != nullptr) closeLibrary(old);
     EXPECT_EQ(liveLinkBaseName(5), L"vexraymintlive");
     EXPECT_EQ(liveLinkBaseName(6), L"vexraymintlive6_");
     EXPECT_EQ(liveLinkBaseName(-1), L"vexraymintlive");
@@ -193,12 +191,12 @@ TEST_F(LoaderTest, NoLibraryFile) {
                          line(234, "WARNING", "NO shared handle"),
                      }));
     // The failed state was released, so the next request looks again.
-    place(LIVE_FULL, lib64_);
+    place(kFull, lib64_);
     EXPECT_NE(vex_get_scene_api(11, 12), nullptr);
 }
 
 TEST_F(LoaderTest, LibraryWithoutEntryPointOrWithANullRootIsReleasedAgain) {
-    for (const char* library : {LIVE_NO_ENTRY, LIVE_NULL_ENTRY}) {
+    for (const fs::path& library : {buildPath(LIVE_NO_ENTRY), buildPath(LIVE_NULL_ENTRY)}) {
         vex::log_test::closeLogFile();
         fs::remove(resources_ / "sceneapi.log");
         place(library, lib64_);
@@ -217,19 +215,16 @@ TEST_F(LoaderTest, LibraryWithoutEntryPointOrWithANullRootIsReleasedAgain) {
 }
 
 TEST_F(LoaderTest, NoInstallationInTheRangeLoadsAndLogsNothing) {
-    place(LIVE_FULL, lib64_);
+    place(kFull, lib64_);
     EXPECT_EQ(vex_get_scene_api(12, 20), nullptr);
     EXPECT_EQ(loaded(lib64_), nullptr);
     EXPECT_FALSE(fs::exists(resources_ / "sceneapi.log"));
 }
 
 TEST_F(LoaderTest, HostileBinFolderIsLoggedOnOneLine) {
+    // No such folder is needed: the folder is logged before anything is loaded from it.
     const fs::path odd = dir_ / "b\x1b[2Jin";
-    fs::create_directories(odd);
-    writeFile(hive_, std::string(kHeader) + section(kCU, "RayMint 11") +
-                         "\"BinName\"=" + regString((dir_ / "raymint").string()) +
-                         "\r\n\"ResourceFolder\"=" + regString(resources_.string()) +
-                         "\r\n\"BinFolder\"=" + regString(odd.string()) + "\r\n");
+    hives_.user(installationSection(kCU, 11, dir_ / "raymint", resources_, odd));
     EXPECT_EQ(vex_get_scene_api(11, 12), nullptr);
     EXPECT_EQ(log().at(0), line(153, "DEBUG4", (dir_ / "b\\x1b[2Jin").string()));
 }

@@ -1,28 +1,38 @@
-// Started by the process tests as the renderer would be: reports how it was started
-// (arguments, session, open files, signal mask, parent) over the Unix socket named by
-// VEX_PROBE_SOCKET, then exits.
+// Started by the process and target tests as the renderer would be: reports how it was
+// started (arguments, current directory, environment, and on POSIX session, open files,
+// signal state and parent) into the file named by VEX_PROBE_REPORT, then exits. The
+// report is written beside its name and renamed, so a reader never sees half of it.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 int main(int argc, char** argv) {
-    const char* socketPath = std::getenv("VEX_PROBE_SOCKET");
-    if (socketPath == nullptr || std::strlen(socketPath) >= sizeof(sockaddr_un::sun_path)) return 2;
+    const char* reportPath = std::getenv("VEX_PROBE_REPORT");
+    if (reportPath == nullptr) return 2;
     std::string report;
     report += "argc=" + std::to_string(argc) + "\n";
     report += std::string("argv0=") + (argc > 0 ? argv[0] : "") + "\n";
+    std::error_code error;
+    report += "cwd=" + std::filesystem::current_path(error).string() + "\n";
+    const char* mark = std::getenv("VEX_PROBE_MARK");
+    report += std::string("mark=") + (mark ? mark : "") + "\n";
+#ifdef _WIN32
+    report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+    report += std::string("cmdline=") + GetCommandLineA() + "\n";
+#else
     report += "pid=" + std::to_string(getpid()) + "\n";
     report += "ppid=" + std::to_string(getppid()) + "\n";
     report += "sid=" + std::to_string(getsid(0)) + "\n";
-    char cwd[4096];
-    report += std::string("cwd=") + (getcwd(cwd, sizeof cwd) ? cwd : "?") + "\n";
     for (int fd = 0; fd < 3; ++fd) {
         char link[64];
         char target[4096] = {};
@@ -31,7 +41,7 @@ int main(int argc, char** argv) {
         report +=
             "fd" + std::to_string(fd) + "=" + (n > 0 ? std::string(target, n) : "closed") + "\n";
     }
-    // Descriptors above the standard three, before the socket is made.
+    // Descriptors above the standard three.
     std::string extra;
     if (DIR* dir = opendir("/proc/self/fd")) {
         const int own = dirfd(dir);
@@ -50,23 +60,12 @@ int main(int argc, char** argv) {
     sigaction(SIGPIPE, nullptr, &action);
     report +=
         std::string("sigpipe_default=") + (action.sa_handler == SIG_DFL ? "yes" : "no") + "\n";
-    const char* mark = std::getenv("VEX_PROBE_MARK");
-    report += std::string("mark=") + (mark ? mark : "") + "\n";
-
-    const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return 3;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, socketPath);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 4;
-    const char* p = report.data();
-    size_t left = report.size();
-    while (left > 0) {
-        const ssize_t n = write(s, p, left);
-        if (n <= 0) return 5;
-        p += n;
-        left -= static_cast<size_t>(n);
+#endif
+    const std::string partial = std::string(reportPath) + ".part";
+    {
+        std::ofstream out(partial, std::ios::binary);
+        out << report;
+        if (!out.flush()) return 3;
     }
-    close(s);
-    return 0;
+    return std::rename(partial.c_str(), reportPath) == 0 ? 0 : 4;
 }

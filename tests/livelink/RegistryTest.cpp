@@ -1,9 +1,13 @@
-// The installation lookup against hive files: version choice across the three ways and
-// the two hives, validation, buffer limits, port rules, and broken or hostile files.
+// The installation lookup against the registry (hive files on POSIX, the system's registry
+// on Windows): version choice across the three ways and the two hives, validation, buffer
+// limits, value types, port rules; and on POSIX the hive files' locations and broken or
+// hostile files.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <cstdint>
@@ -16,6 +20,7 @@
 #include "livelink/InstallationRegistry.hpp"
 #include "livelink/RegistryPlatform.hpp"
 #include "sceneapi/Log.hpp"
+#include "sceneapi/LogPlatform.hpp"
 
 namespace {
 
@@ -37,8 +42,8 @@ class RegistryTest : public ::testing::Test {
     void SetUp() override { vex::log_test::closeLogFile(); }
     void TearDown() override { vex::log_test::closeLogFile(); }
 
-    void user(const std::string& body) { writeFile(cu_, kHeader + body); }
-    void machine(const std::string& body) { writeFile(lm_, kHeader + body); }
+    void user(const std::string& body) { hives_.user(body); }
+    void machine(const std::string& body) { hives_.machine(body); }
     // The user hive's Corvan key with `values`, then `keys`.
     void corvan(const std::string& values, const std::string& keys) {
         user(section(kCU, "") + values + keys);
@@ -55,10 +60,7 @@ class RegistryTest : public ::testing::Test {
     }
 
     TempDir dir_;
-    fs::path cu_ = dir_ / "HKEY_CURRENT_USER.reg";
-    fs::path lm_ = dir_ / "HKEY_LOCAL_MACHINE.reg";
-    ScopedEnv cuEnv_{"VEX_REGISTRY_HKCU", cu_.string()};
-    ScopedEnv lmEnv_{"VEX_REGISTRY_HKLM", lm_.string()};
+    TestHives hives_;
 };
 
 TEST_F(RegistryTest, HigherVersionWinsAcrossHivesAndTheCurrentUserWinsATie) {
@@ -164,7 +166,9 @@ TEST_F(RegistryTest, BufferLimitsOfTheSearchAndOfTheCallers) {
     user(v11.records(kCU, value("BinFolder", regString(std::string(260, 'g')))));
     EXPECT_EQ(chosen(11, 11), std::make_pair(std::string(), 11)) << "found, value missing";
     user(v11.records(kCU, value("BinFolder", regString(std::string(257, 'a') + smile))));
-    EXPECT_EQ(chosen(11, 11).first.size(), 258u) << "258 characters in 259 units fit";
+    EXPECT_EQ(vex::platform::utf8FromWide(registry().binFolder(11, 11)),
+              std::string(257, 'a') + smile)
+        << "258 characters in 259 units fit";
     user(v11.records(kCU, value("BinFolder", regString(std::string(258, 'a') + smile))));
     EXPECT_EQ(chosen(11, 11).first.size(), 0u) << "259 characters in 260 units do not";
 
@@ -184,6 +188,41 @@ TEST_F(RegistryTest, BufferLimitsOfTheSearchAndOfTheCallers) {
     EXPECT_EQ(registry().resourceFolder(11, 11), L"") << "valid, but too long for the caller";
     user(v11.records(kCU, value("ResourceFolder", regString(over))));
     EXPECT_EQ(version(11, 11), -1) << "too long for the search: no valid installation";
+}
+
+// Texts are read whatever type they were stored under; they end at the first NUL.
+TEST_F(RegistryTest, TextsOfAnyStoredType) {
+    const Installation v11(dir_, 11);
+    // `text` as UTF-16LE bytes with a NUL, stored under `type`.
+    auto stored = [](const std::string& type, const std::string& text) {
+        std::string out = "hex(" + type + "):";
+        char byte[8];
+        for (char c : text + '\0') {
+            std::snprintf(byte, sizeof byte, "%02x,00,", static_cast<unsigned char>(c));
+            out += byte;
+        }
+        return out.substr(0, out.size() - 1);
+    };
+    const struct {
+        std::string binFolder, expected;
+    } cases[] = {
+        {stored("2", "/expand/%X%"), "/expand/%X%"},  // REG_EXPAND_SZ, not expanded
+        {stored("3", "/binary"), "/binary"},
+        {stored("7", "/first") + ",2f,00,00,00,00,00", "/first"},  // REG_MULTI_SZ
+        {"hex:2f,00,62,00", "/b"},                                 // no NUL
+        {"hex:2f,00,62", "/"},                                     // a dangling byte
+        {"dword:00620041", "Ab"},
+        {"hex:00,00,41,00", ""},
+    };
+    for (const auto& c : cases) {
+        user(v11.records(kCU, value("BinFolder", c.binFolder)));
+        EXPECT_EQ(chosen(11, 11), std::make_pair(c.expected, 11)) << c.binFolder;
+    }
+    // The search reads the installation's paths the same way.
+    user(section(kCU, "RayMint 11") + value("BinName", stored("2", v11.binName.string())) +
+         value("ResourceFolder", stored("0", v11.resources.string())));
+    EXPECT_EQ(version(11, 11), 11);
+    EXPECT_EQ(registry().resourceFolder(11, 11), wide(v11.resources.string()));
 }
 
 TEST_F(RegistryTest, ValuesForCallersAndTheFoundKey) {
@@ -239,10 +278,15 @@ TEST_F(RegistryTest, PortsAsNumbersOrDecimalTexts) {
          {std::string(), values("dword:00000000", "dword:00000010"),
           values("dword:00010000", "dword:00010010"), values("dword:ffffffff"),
           values("\"abc\"", "\"50010\""), values("\"50000x\""), values("\"-50000\""),
-          values("\"\""), values("hex:50,c3,00,00")}) {
+          values("\"\""), values("hex:50,c3,00")}) {
         ports(missing, -2, -1, -1);
     }
-    fs::remove(cu_);
+    // A number is any value of exactly 4 bytes, as the registry hands back data whatever
+    // its type: binary data, and even a text of one character with its NUL.
+    ports(values("hex:50,c3,00,00", "hex:5a,c3,00,00"), 0, 50000, 50010);
+    ports(values("hex:50,c3,00,00", "\"50010\""), -1, 50000, -1);
+    ports(values("\"7\"", "\"8\""), 0, '7', '8');
+    user("");
     int first = -1, last = -1;
     EXPECT_EQ(registry().liveLinkPorts(5, 20, first, last), -3);
     EXPECT_EQ(std::make_pair(first, last), std::make_pair(-1, -1));
@@ -294,9 +338,20 @@ TEST_F(RegistryTest, QueryValueBehavesLikeTheRegistry) {
     reg::regCloseKey(key);
     EXPECT_EQ(reg::regOpenKeyEx(reg::kHkeyLocalMachine, L"SOFTWARE", 0, reg::kKeyRead, &key),
               reg::kErrorFileNotFound)
-        << "the machine hive file does not exist";
+        << "the machine hive is empty";
 }
 
+TEST_F(RegistryTest, LaunchWithoutInstallationStartsNothing) {
+    EXPECT_FALSE(registry().launchRenderer(11, 12));
+#ifndef _WIN32
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+#endif
+}
+
+#ifndef _WIN32
+// The hive files of the POSIX seam.
 TEST_F(RegistryTest, HiveLocations) {
     const Installation v11(dir_, 11);
     const std::string records = kHeader + v11.records(kCU);
@@ -320,13 +375,6 @@ TEST_F(RegistryTest, HiveLocations) {
     EXPECT_EQ(version(11, 11), -1) << "keys of the other hive are not read";
 }
 
-TEST_F(RegistryTest, LaunchWithoutInstallationStartsNothing) {
-    EXPECT_FALSE(registry().launchRenderer(11, 12));
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
-}
-
 // Broken files: reported in the log of the installation that is still found (here in
 // the machine hive), the broken parts count as missing.
 class BrokenHiveTest : public RegistryTest {
@@ -344,6 +392,7 @@ class BrokenHiveTest : public RegistryTest {
     void touchLog() { VEX_LOG(logINFO) << "probe"; }
 
     Installation good_{dir_, 9};
+    const fs::path& cu_ = hives_.userFile();
 };
 
 TEST_F(BrokenHiveTest, BrokenLinesAreReportedWithTheirNumbersAndSkipped) {
@@ -454,5 +503,7 @@ TEST_F(BrokenHiveTest, FuzzedFilesNeverCrashOrInventAnInstallation) {
         EXPECT_TRUE(last == -1 || (last >= 1 && last <= 65535)) << status;
     }
 }
+
+#endif  // !_WIN32
 
 }  // namespace

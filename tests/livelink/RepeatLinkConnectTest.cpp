@@ -1,12 +1,7 @@
 // The live-link target's whole connection flow through the real loader and installation
 // lookup, against a library whose answers each test scripts: every failure message, the
 // ports tried and in which order, the launch wait, reuse, close and unload.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-
-#include <chrono>
-#include <thread>
 
 #include "LiveLinkTestSupport.hpp"
 #include "livelink/RepeatLinkFactory.hpp"
@@ -47,7 +42,7 @@ Journal operator+(Journal a, const Journal& b) {
 }
 
 void* loaded(const fs::path& path) {
-    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    return loadedLibrary(path);
 }
 
 class ConnectTest : public ::testing::Test {
@@ -56,17 +51,17 @@ class ConnectTest : public ::testing::Test {
         vex::log_test::closeLogFile();
         fs::create_directories(resources_);
         fs::create_directories(bin_);
-        fs::copy_file(LIVE_SCRIPTED, library_);
+        fs::copy_file(buildPath(LIVE_SCRIPTED), library_);
         // Opened here first, so the loader gets this very copy and the script set below
         // is the one it sees.
-        handle_ = ::dlopen(library_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << ::dlerror();
+        handle_ = openLibrary(library_);
+        ASSERT_NE(handle_, nullptr);
         install(ports(50000, 50003));
     }
     void TearDown() override {
         vex_release_live_api();
         vex::log_test::closeLogFile();
-        if (handle_ != nullptr) ::dlclose(handle_);
+        if (handle_ != nullptr) closeLibrary(handle_);
         EXPECT_EQ(loaded(library_), nullptr) << "the library stayed loaded";
     }
 
@@ -74,29 +69,20 @@ class ConnectTest : public ::testing::Test {
         return "\"LiveLinkPort\"=" + dword(first) + "\r\n\"LiveLinkMaxPort\"=" + dword(last) +
                "\r\n";
     }
-    // A version 11 installation whose renderer either can be started (a script that
-    // leaves a mark) or cannot (a file that is not executable).
+    // A version 11 installation whose renderer either can be started (the probe, which
+    // reports its start) or cannot (a file that is no program).
     void install(const std::string& values, bool launchable = false) {
-        writeFile(launcher_, "#!/bin/sh\necho $$ > '" + (dir_ / "mark.tmp").string() + "' && mv '" +
-                                 (dir_ / "mark.tmp").string() + "' '" + mark_.string() + "'\n");
-        fs::permissions(launcher_, launchable ? fs::perms::owner_all : fs::perms::owner_read);
-        writeFile(hive_,
-                  kHeader + installationSection(kCU, 11, launcher_, resources_, bin_) + values);
+        writeFile(noProgram_, "not a program\n");
+        hives_.user(installationSection(kCU, 11, launchable ? buildPath(PROBE_PATH) : noProgram_,
+                                        resources_, bin_) +
+                    values);
     }
-    // Waits until the started script has left its mark, then makes sure it is gone.
-    bool launched() {
-        for (int i = 0; i < 1000 && !fs::exists(mark_); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!fs::exists(mark_)) return false;
-        const std::string pid = readFile(mark_);
-        if (const long id = std::atol(pid.c_str()); id > 1) ::kill(static_cast<pid_t>(id), SIGKILL);
-        return true;
-    }
+    // Waits until the started probe has reported.
+    bool launched() { return probe_.started(); }
 
     template <class T>
     T hook(const char* name) {
-        void* symbol = ::dlsym(handle_, name);
+        void* symbol = librarySymbol(handle_, name);
         if (symbol == nullptr) ADD_FAILURE() << "no " << name;
         return reinterpret_cast<T>(symbol);
     }
@@ -132,22 +118,20 @@ class ConnectTest : public ::testing::Test {
     // Lets go of the test's own handle: the library is then unloaded unless the loader
     // still holds it.
     bool unloadedWhenReleased() {
-        ::dlclose(handle_);
+        closeLibrary(handle_);
         handle_ = nullptr;
         void* still = loaded(library_);
-        if (still != nullptr) ::dlclose(still);
+        if (still != nullptr) closeLibrary(still);
         return still == nullptr;
     }
 
     TempDir dir_;
-    fs::path hive_ = dir_ / "HKEY_CURRENT_USER.reg";
     fs::path bin_ = dir_ / "bin";
     fs::path resources_ = dir_ / "resources";
-    fs::path library_ = bin_ / "vexraymintlive6_64.so";
-    fs::path launcher_ = dir_ / "raymint";
-    fs::path mark_ = dir_ / "launched";
-    ScopedEnv cu_{"VEX_REGISTRY_HKCU", hive_.string()};
-    ScopedEnv lm_{"VEX_REGISTRY_HKLM", ""};
+    fs::path library_ = bin_ / (std::string("vexraymintlive6_64") + kLibrarySuffix);
+    fs::path noProgram_ = dir_ / "raymint";
+    TestHives hives_;
+    ProbeReport probe_{dir_};
     void* handle_ = nullptr;
 };
 
@@ -205,15 +189,21 @@ TEST_F(ConnectTest, DestructorClosesAndAFailedDisconnectIsReported) {
     EXPECT_TRUE(unloadedWhenReleased());
 }
 
+// No installation, or none whose executable is a path: the registry value stored as a
+// number names no file.
 TEST_F(ConnectTest, NoInstallation) {
-    writeFile(hive_, kHeader);
-    vex::RepeatLinkFactory factory;
-    EXPECT_EQ(factory.scene_api(), nullptr);
-    EXPECT_EQ(factory.errorMessage(), kNoScene);
-    EXPECT_EQ(factory.scene_api(), nullptr);
-    EXPECT_EQ(factory.errorMessage(), kNoScene) << "once, not appended";
-    EXPECT_EQ(initCalls(), 0);
-    EXPECT_EQ(journal(), Journal{});
+    for (const std::string& records :
+         {std::string(), installationSection(kCU, 11, noProgram_, resources_, bin_) +
+                             "\"BinName\"=dword:0000002e\r\n"}) {
+        hives_.user(records);
+        vex::RepeatLinkFactory factory;
+        EXPECT_EQ(factory.scene_api(), nullptr);
+        EXPECT_EQ(factory.errorMessage(), kNoScene);
+        EXPECT_EQ(factory.scene_api(), nullptr);
+        EXPECT_EQ(factory.errorMessage(), kNoScene) << "once, not appended";
+        EXPECT_EQ(initCalls(), 0);
+        EXPECT_EQ(journal(), Journal{});
+    }
 }
 
 TEST_F(ConnectTest, MissingInterfacesKeepTheLibraryForTheNextAttempt) {
@@ -278,6 +268,8 @@ TEST_F(ConnectTest, RegistryRangesThatGiveNoPort) {
         {"\"LiveLinkPort\"=" + dword(50000) + "\r\n", {}},
         {"", {}},
         {"\"LiveLinkPort\"=\"abc\"\r\n\"LiveLinkMaxPort\"=\"50001\"\r\n", {}},
+        // Two bytes are no number, and as text no port either.
+        {"\"LiveLinkPort\"=hex:50,c3\r\n\"LiveLinkMaxPort\"=hex:51,c3\r\n", {}},
     };
     addInstances(instances(11, 7, 0));
     setProcess(7, kEmptyScene.c_str());
@@ -316,7 +308,6 @@ TEST_F(ConnectTest, LaunchThenWaitUntilTheRendererIsListed) {
         EXPECT_EQ(journal(), (kStart + Journal{"instances", "instances", "instances"} + asked(9) +
                               Journal{"connect localhost 50100 4"}));
         EXPECT_TRUE(launched());
-        fs::remove(mark_);
         factory.close();
         journal();
         resetInstances();
@@ -349,7 +340,6 @@ TEST_F(ConnectTest, OneAttemptMeansNoPoll) {
         ASSERT_NE(factory.scene_api(), nullptr) << attempts;
         EXPECT_EQ(journal(), (kStart + Journal{"connect 127.0.0.1 50000 1"})) << attempts;
         EXPECT_TRUE(launched());
-        fs::remove(mark_);
         factory.close();
         journal();
     }
@@ -364,7 +354,7 @@ TEST_F(ConnectTest, RenderersOutsideTheRangeAreNotChosen) {
     EXPECT_EQ(factory.scene_api(), nullptr);
     EXPECT_EQ(factory.errorMessage(), kNoLaunch) << "none in range, and no launch possible";
     EXPECT_EQ(journal(), kStart);
-    EXPECT_FALSE(fs::exists(mark_));
+    EXPECT_FALSE(probe_.reported());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // in text and in binary form, whole or fed in pieces; mutations of them never crash. Then the
 // numbers of arrays written by hand: how they are typed and stored, however the input is cut.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <bit>
 #include <cfloat>
@@ -13,6 +12,7 @@
 #include <random>
 
 #include "ReaderTestSupport.hpp"
+#include "TestFiles.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
 
 namespace {
@@ -133,15 +133,14 @@ std::string outcome(const std::string& text, const std::vector<size_t>& cuts) {
 
 // The scene of the rmq-sample tool, run as a real process, read back from its file.
 TEST(ReaderRoundTrip, SampleFileStructureInTextAndBinary) {
-    const char* dir = std::getenv("TMPDIR");
-    const std::string path =
-        std::string(dir ? dir : "/tmp") + "/reader_test_" + std::to_string(getpid()) + ".rmq";
+    const vex::test::TempDir dir;
+    const std::string path = (dir / "sample.rmq").string();
     for (const bool binary : {false, true}) {
         SCOPED_TRACE(binary ? "binary" : "text");
-        const std::string command = std::string(RMQ_SAMPLE) + (binary ? " --binary " : " ") + path;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string command = vex::test::shellQuote(RMQ_SAMPLE) +
+                                    (binary ? " --binary " : " ") + vex::test::shellQuote(path);
+        ASSERT_EQ(vex::test::runCommand(command).status, 0) << command;
         const vex::Document doc = vex::parseFile(path);
-        std::remove(path.c_str());
         EXPECT_EQ(doc.header,
                   (std::vector<std::string>{"---corvan:dal:7---", "---import:dal:1---",
                                             "---id:1---", " This is a RayMint scene file"}));

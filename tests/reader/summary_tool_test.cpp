@@ -1,19 +1,15 @@
 // rmq-inspect run as a real process on files written by the writer.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <bit>
 #include <fstream>
 #include <sstream>
 
 #include "ReaderTestSupport.hpp"
+#include "TestFiles.hpp"
 #include "preview/Preview.hpp"
 #include "sceneapi/LightFileFactory.hpp"
 #include "sceneapi/vexSceneapi_oo.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -31,29 +27,15 @@ std::string slurp(const std::string& path) {
 
 class RmqInspect : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/rmq_inspect_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        for (const auto& f : files_) std::remove(f.c_str());
-        std::remove((dir_ + "/out").c_str());
-        std::remove((dir_ + "/err").c_str());
-        rmdir(dir_.c_str());
-    }
-
     std::string file(const std::string& name, const std::string& content) {
         const std::string path = dir_ + "/" + name;
         std::ofstream(path, std::ios::binary) << content;
-        files_.push_back(path);
         return path;
     }
 
     // Writes a scene through the wrapper and the file target, as the export does.
     std::string scene(const std::string& name, bool binary, bool withError) {
         const std::string path = dir_ + "/" + name;
-        files_.push_back(path);
         vex::LightFileFactory target(path);
         {
             vex::vexSceneapi_oo out(target);
@@ -97,37 +79,26 @@ class RmqInspect : public ::testing::Test {
         return path;
     }
 
-    Result run(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
-        std::vector<char*> argv;
-        std::string program = RMQ_INSPECT;
-        argv.push_back(program.data());
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        const std::string out = dir_ + "/out", err = dir_ + "/err";
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        pid_t pid = 0;
-        Result r;
-        const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0);
-        if (rc != 0) return r;
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = slurp(out);
-        r.err = slurp(err);
+    Result run(const std::vector<std::string>& args,
+               const std::string& input = vex::test::kNullDevice) {
+        using vex::test::shellQuote;
+        std::string command = shellQuote(RMQ_INSPECT);
+        for (const auto& a : args) command += " " + shellQuote(a);
+        const std::string err = dir_ + "/err";
+        const vex::test::CommandResult c =
+            vex::test::runCommand(command + " <" + shellQuote(input) + " 2>" + shellQuote(err));
+        Result r{c.status, c.out, slurp(err)};
+#ifdef _WIN32
+        // The tool prints text lines, which end in CR LF there.
+        for (std::string* text : {&r.out, &r.err})
+            for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;)
+                text->erase(at, 1);
+#endif
         return r;
     }
 
-    std::string dir_;
-    std::vector<std::string> files_;
+    vex::test::TempDir temp_;
+    std::string dir_ = temp_.path().string();
 };
 
 const char kSummaryTail[] =
@@ -238,6 +209,24 @@ TEST_F(RmqInspect, ReadsStandardInput) {
     const Result bad = run({"-"}, file("bad.rmq", "}\n"));
     EXPECT_EQ(bad.status, 2);
     EXPECT_EQ(bad.err, "rmq-inspect: <stdin>:1: '}' without an open block\n");
+    // Binary blocks holding CR LF and the byte that ends a text stream on Windows.
+    const std::string blocks = dir_ + "/blocks.rmq";
+    {
+        vex::LightFileFactory target(blocks);
+        vex::vexSceneapi_oo out(target);
+        out.api()->set_mode(3);
+        out.api()->begin_object("o", false);
+        out.api()->begin_geometry("triangle_mesh");
+        const float crlf = std::bit_cast<float>(0x0a0d0a0du),
+                    end = std::bit_cast<float>(0x1a1a1a1au);
+        out.set_float3_array("vertices", {{crlf, end, crlf}, {end, crlf, end}});
+        out.api()->end_geometry();
+        out.api()->end_object();
+    }
+    const Result fromFile = run({"--tree", blocks}), fromPipe = run({"--tree", "-"}, blocks);
+    EXPECT_EQ(fromPipe.status, 0) << fromPipe.err;
+    EXPECT_EQ(fromPipe.out, "file: <stdin>" + fromFile.out.substr(fromFile.out.find('\n')));
+    EXPECT_NE(fromPipe.out.find("vertices: 2\n"), std::string::npos) << fromPipe.out;
 }
 
 TEST_F(RmqInspect, UsageErrorsAndHelp) {
@@ -267,6 +256,18 @@ TEST_F(RmqInspect, UsageErrorsAndHelp) {
     EXPECT_NE(r.out.find("Exit status: 0"), std::string::npos);
 }
 
+#ifdef _WIN32
+// The Windows build has no image library: a picture is refused, and nothing is printed.
+TEST_F(RmqInspect, PngIsRefusedWithoutImageFiles) {
+    const std::string path = file("empty.rmq", "");
+    const std::string png = dir_ + "/box.png";
+    const Result r = run({"--png", png, path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "rmq-inspect: " + png + ": PNG and JPEG files are not available in this build\n");
+    EXPECT_EQ(r.out, "");
+}
+#else
 // --png renders the scene into the file and says what was drawn; --size is checked before
 // anything is read.
 TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
@@ -275,7 +276,6 @@ TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
         "group \"G\" {\n object \"Quad\" {\n  geometry \"triangles\" {\n   \"vertices\" [ 0 0 "
         "0,1 0 0,1 1 0,0 1 0,5 5 5 ] ,\n   \"triangles\" [ 0,1,2,0,2,3,4,4,4 ] ,\n  }\n }\n}\n");
     const std::string png = dir_ + "/box.png";
-    files_.push_back(png);
     for (const auto& [size, w, h] :
          {std::tuple{"64x48", 64, 48}, {"1x1", 1, 1}, {"8192x2", 8192, 2}}) {
         Result r = run({"--png", png, "--size", size, path});
@@ -295,7 +295,7 @@ TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
               std::string::npos)
         << r.out;
 
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string> >{
              {"--png", png, "--size", "0x10", path},
              {"--png", png, "--size", "10x0", path},
              {"--png", png, "--size", "8193x10", path},
@@ -321,5 +321,7 @@ TEST_F(RmqInspect, PngRendersAnySceneFileAtTheSizeAsked) {
     EXPECT_NE(r.err.find("cannot create " + dir_ + "/no/such/folder.png"), std::string::npos)
         << r.err;
 }
+
+#endif
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <clocale>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>

@@ -1,6 +1,16 @@
 // Runs a scene file writer over an in-memory stream and returns what it wrote.
 #pragma once
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,10 +20,22 @@
 namespace vex::test {
 
 #ifdef _WIN32
-// No memory streams there: a temporary file, read back whole.
+// No memory streams there: a temporary file, read back whole. (Not tmpfile(): it makes its
+// files in the drive's root under names that collide between processes.)
 class MemoryStream {
   public:
-    MemoryStream() : stream_(std::tmpfile()) {}
+    MemoryStream() {
+        std::random_device seed;
+        for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
+            const auto path = std::filesystem::temp_directory_path() /
+                              ("vex-stream-" + std::to_string(seed()) + ".tmp");
+            const int fd =
+                _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                       _S_IREAD | _S_IWRITE);
+            if (fd >= 0 && (stream_ = _fdopen(fd, "w+b")) == nullptr) _close(fd);
+        }
+        if (stream_ == nullptr) throw std::runtime_error("no temporary file for a stream");
+    }
     ~MemoryStream() { std::fclose(stream_); }
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
@@ -30,7 +52,7 @@ class MemoryStream {
     }
 
   private:
-    FILE* stream_;
+    FILE* stream_ = nullptr;
 };
 #else
 class MemoryStream {
