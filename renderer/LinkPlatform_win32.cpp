@@ -174,11 +174,13 @@ SinkStream::SinkStream(std::function<bool(const char*, size_t)> sink)
     try {
         // Empties the pipe until the stream is closed; once the sink failed, only drops.
         state_->pump = std::thread([state = state_.get()] {
-            static thread_local char chunk[1 << 16];
+            std::vector<char> chunk(1 << 16);
             bool failed = false;
             DWORD got = 0;
-            while (ReadFile(state->readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-                if (!failed) failed = !state->sink(chunk, got);
+            while (ReadFile(state->readEnd, chunk.data(), static_cast<DWORD>(chunk.size()), &got,
+                            nullptr) &&
+                   got > 0) {
+                if (!failed) failed = !state->sink(chunk.data(), got);
             }
         });
     } catch (...) {
