@@ -1,14 +1,8 @@
 #include "renderer/InstanceRecords.hpp"
 
-#include "renderer/PosixFiles.hpp"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "renderer/LinkPlatform.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <sstream>
@@ -28,29 +22,6 @@ bool parseNumber(const std::string& text, T& out) {
     if (text.empty() || text.size() > 20) return false;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), out);
     return result.ec == std::errc() && result.ptr == text.data() + text.size();
-}
-
-// Reads a small regular file completely; false when it is not one or is too long.
-bool readSmallFile(const std::string& path, std::string& out, size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || path.rfind("/proc/", 0) == 0);
-    out.clear();
-    char buffer[1024];
-    while (ok) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        out.append(buffer, static_cast<size_t>(got));
-        if (out.size() > limit) ok = false;
-    }
-    ::close(fd);
-    return ok;
 }
 
 // "<digits>.instance" -> the digits' value.
@@ -113,13 +84,12 @@ std::optional<InstanceRecord> parseRecord(const std::string& text) {
 
 std::optional<uint64_t> processStartTime(int64_t processId) {
     if (processId <= 0 || processId > INT32_MAX) return std::nullopt;
-    std::string text;
-    if (!readSmallFile("/proc/" + std::to_string(processId) + "/stat", text, 8192))
-        return std::nullopt;
+    const std::optional<std::string> text = platform::processStatText(processId);
+    if (!text) return std::nullopt;
     // The command name in parentheses may hold anything, spaces and ')' included.
-    const size_t close = text.rfind(')');
+    const size_t close = text->rfind(')');
     if (close == std::string::npos) return std::nullopt;
-    std::istringstream fields(text.substr(close + 1));
+    std::istringstream fields(text->substr(close + 1));
     std::string state;
     fields >> state;
     if (state.empty() || state == "Z" || state == "X" || state == "x") return std::nullopt;
@@ -148,38 +118,27 @@ std::string recordPath(const std::string& folder, int64_t processId) {
 
 std::vector<InstanceRecord> liveInstances(const std::string& folder, bool removeStale) {
     std::vector<InstanceRecord> live;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return live;
-    size_t scanned = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (++scanned > kMaxEntriesScanned) break;
-        const auto pid = pidOfFileName(entry->d_name);
+    for (const std::string& name : platform::folderEntries(folder, kMaxEntriesScanned)) {
+        const auto pid = pidOfFileName(name.c_str());
         if (!pid) continue;
-        const std::string path = folder + "/" + entry->d_name;
+        const std::string path = folder + "/" + name;
         std::string text;
-        const auto record = readSmallFile(path, text, kMaxRecordBytes)
+        const auto record = platform::readSmallFile(path, text, kMaxRecordBytes)
                                 ? parseRecord(text)
                                 : std::optional<InstanceRecord>();
         if (record && record->processId == *pid && recordIsLive(*record))
             live.push_back(*record);
         else if (removeStale)
-            ::unlink(path.c_str());
+            platform::removeFile(path);
     }
-    ::closedir(dir);
     std::sort(live.begin(), live.end(), [](const InstanceRecord& a, const InstanceRecord& b) {
         return a.processId < b.processId;
     });
     return live;
 }
 
-bool publishRecord(const std::string& folder, const InstanceRecord& record, std::string& error) {
-    const std::string final = recordPath(folder, record.processId);
-    const std::string temp = folder + "/." + std::to_string(record.processId) + ".tmp";
-    return writeAtomically(final, temp, recordText(record), 0644, error);
-}
-
 void removeRecord(const std::string& folder, int64_t processId) {
-    ::unlink(recordPath(folder, processId).c_str());
+    platform::removeFile(recordPath(folder, processId));
 }
 
 }  // namespace vex::raymint

@@ -37,6 +37,7 @@ std::string recordPath(const std::string& folder, int64_t processId);
 std::vector<InstanceRecord> liveInstances(const std::string& folder, bool removeStale = false);
 
 // Writes the record through a temporary file and a rename, so a reader never sees half of it.
+// The renderer's side, with its file writing (PosixFiles.cpp); the library only reads.
 bool publishRecord(const std::string& folder, const InstanceRecord& record, std::string& error);
 void removeRecord(const std::string& folder, int64_t processId);
 

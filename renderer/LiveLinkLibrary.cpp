@@ -1,15 +1,11 @@
-// The renderer's live-link library (vexraymintlive6_64.so), loaded by the add-in with dlopen.
+// The renderer's live-link library (vexraymintlive6_64.so or .dll), loaded by the add-in.
 // Its scene interface is our scene file writer writing into a TCP stream to the renderer; its
 // query interface reads the instance records of its own installation and asks renderers for
 // their scene. Nothing here may take the host down: no SIGPIPE, every wait bounded, and after
 // a broken connection every scene call returns at once.
-#include <dlfcn.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <charconv>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -19,25 +15,20 @@
 
 #include "livelink/LiveLinkApi.hpp"
 #include "renderer/InstanceRecords.hpp"
+#include "renderer/LinkPlatform.hpp"
 #include "renderer/LiveWire.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
 
 namespace {
 
 using namespace vex::raymint;
+using platform::Socket;
 
 // The installation this library belongs to: PREFIX/bin/vexraymintlive6_64.so -> PREFIX.
 std::string libraryPrefix() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&raymint_live_initialize), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return {};
-    }
-    char resolved[PATH_MAX];
-    if (::realpath(info.dli_fname, resolved) == nullptr) return {};
-    std::string path(resolved);
+    std::string path = platform::ownModulePath();
     for (int up = 0; up < 2; ++up) {
-        const size_t slash = path.rfind('/');
+        const size_t slash = path.find_last_of("/\\");
         if (slash == std::string::npos) return {};
         path.erase(slash == 0 ? 1 : slash);
     }
@@ -80,49 +71,46 @@ class LiveScene final : public vexScene_api {
         timeouts_ = wire::timeoutsFromEnvironment();
         // One wait for the connection and the greeting together.
         const auto deadline = wire::after(timeouts_.connectMs);
-        const int fd = wire::connectTo(host, port, timeouts_.connectMs);
-        if (fd < 0) return false;
+        const Socket socket = wire::connectTo(host, port, timeouts_.connectMs);
+        if (socket == platform::kNoSocket) return false;
         // A listener that is not a renderer does not answer the greeting and is not taken.
         const std::string hello = std::string(wire::kMagic) + " " + wire::kStream + " " +
                                   std::to_string(clientId_) + "\n";
-        wire::Reader reader(fd);
+        wire::Reader reader(socket);
         std::optional<std::string> answer;
-        if (wire::sendText(fd, hello, wire::millisecondsLeft(deadline)))
+        if (wire::sendText(socket, hello, wire::millisecondsLeft(deadline)))
             answer = reader.line(deadline);
         const auto words = answer ? wire::afterMagic(*answer) : std::nullopt;
         std::string rest;
         if (!words || !startsWithWord(*words, wire::kReady, rest)) {
-            ::close(fd);
+            platform::closeSocket(socket);
             return false;
         }
-        static const cookie_io_functions_t functions = {nullptr, &LiveScene::cookieWrite, nullptr,
-                                                        nullptr};
-        FILE* stream = ::fopencookie(this, "w", functions);
-        if (stream == nullptr) {
-            ::close(fd);
-            return false;
-        }
-        // The writer buffers a megabyte itself; a second buffer would only copy.
-        std::setvbuf(stream, nullptr, _IONBF, 0);
-        fd_ = fd;
-        stream_ = stream;
+        socket_ = socket;
         broken_ = false;
-        out_ = std::make_unique<vexScene_api_file>(stream_, true);
+        stream_ = std::make_unique<platform::SinkStream>(
+            [this](const char* bytes, size_t size) { return sendFrames(bytes, size); });
+        if (stream_->file() == nullptr) {
+            abort();
+            return false;
+        }
+        out_ = std::make_unique<vexScene_api_file>(stream_->file(), true);
         return true;
     }
 
     bool disconnect() override {
-        if (fd_ < 0) return false;
+        if (socket_ == platform::kNoSocket) return false;
         if (!broken_) out_->flush();
-        const bool written = !broken_ && out_->writeError() == 0;
-        closeWriter();
+        const bool accepted = !broken_ && out_->writeError() == 0;
+        closeWriter();  // once the stream is closed, all its bytes have been sent or failed
+        const bool written = accepted && !broken_;
         bool applied = false;
         if (written) {
             const std::string end = littleEndianLength(0);
-            iovec piece{const_cast<char*>(end.data()), end.size()};
-            if (wire::sendAll(fd_, &piece, 1, timeouts_.progressMs)) {
-                ::shutdown(fd_, SHUT_WR);
-                wire::Reader reader(fd_);
+            const platform::Piece piece{end.data(), end.size()};
+            if (wire::sendAll(socket_, &piece, 1, timeouts_.progressMs)) {
+                platform::shutdownSending(socket_);
+                wire::Reader reader(socket_);
                 const auto line = reader.line(wire::after(timeouts_.answerMs));
                 const auto words = line ? wire::afterMagic(*line) : std::nullopt;
                 std::string rest;
@@ -130,8 +118,8 @@ class LiveScene final : public vexScene_api {
                           (rest == "ok" || rest.rfind("ok ", 0) == 0);
             }
         }
-        ::close(fd_);
-        fd_ = -1;
+        platform::closeSocket(socket_);
+        socket_ = platform::kNoSocket;
         return applied;
     }
 
@@ -318,7 +306,7 @@ class LiveScene final : public vexScene_api {
     void id(unsigned value) override {
         if (live())
             out_->id(value);
-        else if (fd_ < 0)
+        else if (socket_ == platform::kNoSocket)
             clientId_ = value;
     }
     void flags(unsigned value) override {
@@ -337,46 +325,41 @@ class LiveScene final : public vexScene_api {
     void abort() {
         broken_ = true;
         closeWriter();
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        platform::closeSocket(socket_);
+        socket_ = platform::kNoSocket;
     }
 
   private:
-    bool live() const { return fd_ >= 0 && !broken_; }
+    bool live() const { return socket_ != platform::kNoSocket && !broken_; }
 
     void closeWriter() {
         out_.reset();  // flushes into the stream; a broken stream takes nothing
-        if (stream_ != nullptr) std::fclose(stream_);
-        stream_ = nullptr;
+        stream_.reset();
     }
 
-    static ssize_t cookieWrite(void* cookie, const char* bytes, size_t size) {
-        auto* self = static_cast<LiveScene*>(cookie);
-        if (self->broken_ || self->fd_ < 0) {
-            errno = EPIPE;
-            return -1;
-        }
+    // The writer's bytes as frames into the socket.
+    bool sendFrames(const char* bytes, size_t size) {
+        if (broken_ || socket_ == platform::kNoSocket) return false;
         size_t done = 0;
         while (done < size) {
             const size_t n = std::min(size - done, wire::kClientFrame);
             const std::string head = littleEndianLength(static_cast<uint32_t>(n));
-            iovec pieces[2] = {{const_cast<char*>(head.data()), head.size()},
-                               {const_cast<char*>(bytes + done), n}};
-            if (!wire::sendAll(self->fd_, pieces, 2, self->timeouts_.progressMs)) {
+            const platform::Piece pieces[2] = {{head.data(), head.size()}, {bytes + done, n}};
+            if (!wire::sendAll(socket_, pieces, 2, timeouts_.progressMs)) {
                 // Dead or stuck: no later call waits again.
-                self->broken_ = true;
-                errno = EPIPE;
-                return -1;
+                broken_ = true;
+                return false;
             }
             done += n;
         }
-        return static_cast<ssize_t>(size);
+        return true;
     }
 
-    int fd_ = -1;
-    FILE* stream_ = nullptr;
+    Socket socket_ = platform::kNoSocket;
+    std::unique_ptr<platform::SinkStream> stream_;
     std::unique_ptr<vexScene_api_file> out_;
-    bool broken_ = false;
+    // Set where the stream's bytes are sent, which may be another thread (LinkPlatform).
+    std::atomic<bool> broken_ = false;
     unsigned clientId_ = 0;
     wire::Timeouts timeouts_;
     CaptureBuffer spare_;
@@ -421,20 +404,20 @@ class LiveQuery final : public vexQuery_api {
         if (!attached_) return nullptr;
         const wire::Timeouts timeouts = wire::timeoutsFromEnvironment();
         const auto deadline = wire::after(timeouts.describeMs);
-        const int fd = wire::connectTo("127.0.0.1", attached_->port,
-                                       std::min(timeouts.connectMs, timeouts.describeMs));
-        if (fd < 0) return nullptr;
-        const bool ok = ask(fd, deadline);
-        ::close(fd);
+        const Socket socket = wire::connectTo("127.0.0.1", attached_->port,
+                                              std::min(timeouts.connectMs, timeouts.describeMs));
+        if (socket == platform::kNoSocket) return nullptr;
+        const bool ok = ask(socket, deadline);
+        platform::closeSocket(socket);
         return ok ? description_.c_str() : nullptr;
     }
 
   private:
     // One request: greeting, "DESCRIPTION <length>", exactly that many bytes of text.
-    bool ask(int fd, wire::Clock::time_point deadline) {
+    bool ask(Socket socket, wire::Clock::time_point deadline) {
         const std::string request = std::string(wire::kMagic) + " " + wire::kDescribe + "\n";
-        if (!wire::sendText(fd, request, wire::millisecondsLeft(deadline))) return false;
-        wire::Reader reader(fd);
+        if (!wire::sendText(socket, request, wire::millisecondsLeft(deadline))) return false;
+        wire::Reader reader(socket);
         const auto line = reader.line(deadline);
         const auto words = line ? wire::afterMagic(*line) : std::nullopt;
         std::string rest;
@@ -465,11 +448,23 @@ class LiveRoot final : public vexLive_api {
   public:
     LiveRoot() : query_(libraryPrefix()) {}
     void destroy(int) override { delete this; }
+    static vexLive_api* make() {
+        if (!platform::startSockets()) return nullptr;
+        try {
+            return new LiveRoot();
+        } catch (...) {
+            platform::stopSockets();
+            return nullptr;
+        }
+    }
     vexScene_api* scene_api() override { return &scene_; }
     vexQuery_api* query_api() override { return &query_; }
 
   private:
-    ~LiveRoot() = default;
+    ~LiveRoot() {
+        scene_.abort();  // the connection goes before the sockets do
+        platform::stopSockets();
+    }
     LiveScene scene_;
     LiveQuery query_;
 };
@@ -477,9 +472,5 @@ class LiveRoot final : public vexLive_api {
 }  // namespace
 
 VEX_LIVE_EXPORT vexLive_api* raymint_live_initialize() {
-    try {
-        return new LiveRoot();
-    } catch (...) {
-        return nullptr;
-    }
+    return LiveRoot::make();
 }

@@ -1,15 +1,6 @@
 #include "renderer/LiveWire.hpp"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -21,43 +12,6 @@ namespace {
 
 constexpr int kMaxConnectMs = 2000;
 constexpr int kMaxTimeoutMs = 3600 * 1000;
-
-// Waits for `events` on fd; true when they (or an error) arrived in time.
-bool waitFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        const auto start = Clock::now();
-        const int r = ::poll(&p, 1, timeoutMs);
-        if (r > 0) return true;
-        if (r == 0) return false;
-        if (errno != EINTR) return false;
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        timeoutMs = std::max(0, timeoutMs - static_cast<int>(spent.count()));
-    }
-}
-
-int connectAddress(const sockaddr* address, socklen_t length, int family,
-                   Clock::time_point deadline) {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int r = ::connect(fd, address, length);
-    if (r != 0 && errno == EINPROGRESS) {
-        if (waitFor(fd, POLLOUT, millisecondsLeft(deadline))) {
-            int error = 0;
-            socklen_t size = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) r = 0;
-        }
-    }
-    if (r != 0) {
-        ::close(fd);
-        return -1;
-    }
-    const int one = 1;
-    // The end mark and the answers are small: no waiting for more data to fill a packet.
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 }  // namespace
 
@@ -87,80 +41,61 @@ int millisecondsLeft(Clock::time_point deadline) {
     return left > kMaxTimeoutMs ? kMaxTimeoutMs : static_cast<int>(left);
 }
 
-int connectTo(const char* host, int port, int timeoutMs) {
-    if (host == nullptr || port < 1 || port > 65535) return -1;
+Socket connectTo(const char* host, int port, int timeoutMs) {
+    if (host == nullptr || port < 1 || port > 65535) return platform::kNoSocket;
     const auto deadline = after(timeoutMs);
-    const std::string name(host);
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(static_cast<uint16_t>(port));
-    sockaddr_in6 v6{};
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(static_cast<uint16_t>(port));
-    if (name == "localhost") {
+    if (std::strcmp(host, "localhost") == 0) {
         // The renderer listens on 127.0.0.1; ::1 is the other loopback a host may mean.
-        ::inet_pton(AF_INET, "127.0.0.1", &v4.sin_addr);
-        int fd = connectAddress(reinterpret_cast<sockaddr*>(&v4), sizeof v4, AF_INET, deadline);
-        if (fd >= 0) return fd;
-        ::inet_pton(AF_INET6, "::1", &v6.sin6_addr);
-        return connectAddress(reinterpret_cast<sockaddr*>(&v6), sizeof v6, AF_INET6, deadline);
+        const Socket socket = platform::connectNumeric("127.0.0.1", port, timeoutMs);
+        if (socket != platform::kNoSocket) return socket;
+        return platform::connectNumeric("::1", port, millisecondsLeft(deadline));
     }
-    if (::inet_pton(AF_INET, host, &v4.sin_addr) == 1)
-        return connectAddress(reinterpret_cast<sockaddr*>(&v4), sizeof v4, AF_INET, deadline);
-    if (::inet_pton(AF_INET6, host, &v6.sin6_addr) == 1)
-        return connectAddress(reinterpret_cast<sockaddr*>(&v6), sizeof v6, AF_INET6, deadline);
-    return -1;
+    return platform::connectNumeric(host, port, timeoutMs);
 }
 
-bool sendAll(int fd, const iovec* pieces, int count, int progressMs) {
-    std::vector<iovec> left(pieces, pieces + count);
+bool sendAll(Socket socket, const Piece* pieces, size_t count, int progressMs) {
+    std::vector<Piece> left(pieces, pieces + count);
     size_t first = 0;
     while (first < left.size()) {
-        if (left[first].iov_len == 0) {
+        if (left[first].size == 0) {
             ++first;
             continue;
         }
-        msghdr message{};
-        message.msg_iov = left.data() + first;
-        message.msg_iovlen = left.size() - first;
-        const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-            if (!waitFor(fd, POLLOUT, progressMs)) return false;
+        const long sent = platform::sendSome(socket, left.data() + first, left.size() - first);
+        if (sent == platform::kFailed) return false;
+        if (sent == platform::kWouldBlock) {
+            if (!platform::waitSocket(socket, true, progressMs)) return false;
             continue;
         }
         auto done = static_cast<size_t>(sent);
         while (done > 0 && first < left.size()) {
-            iovec& piece = left[first];
-            const size_t take = std::min(done, piece.iov_len);
-            piece.iov_base = static_cast<char*>(piece.iov_base) + take;
-            piece.iov_len -= take;
+            Piece& piece = left[first];
+            const size_t take = std::min(done, piece.size);
+            piece.data += take;
+            piece.size -= take;
             done -= take;
-            if (piece.iov_len == 0) ++first;
+            if (piece.size == 0) ++first;
         }
     }
     return true;
 }
 
-bool sendText(int fd, const std::string& text, int progressMs) {
-    iovec piece{const_cast<char*>(text.data()), text.size()};
-    return sendAll(fd, &piece, 1, progressMs);
+bool sendText(Socket socket, const std::string& text, int progressMs) {
+    const Piece piece{text.data(), text.size()};
+    return sendAll(socket, &piece, 1, progressMs);
 }
 
 bool Reader::fill(Clock::time_point deadline) {
     char chunk[65536];
     for (;;) {
-        const ssize_t got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        const long got = platform::receiveSome(socket_, chunk, sizeof chunk);
         if (got > 0) {
             buffer_.append(chunk, static_cast<size_t>(got));
             return true;
         }
-        if (got == 0) return false;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (got != platform::kWouldBlock) return false;  // the end, or an error
         const int left = millisecondsLeft(deadline);
-        if (left == 0 || !waitFor(fd_, POLLIN, left)) return false;
+        if (left == 0 || !platform::waitSocket(socket_, false, left)) return false;
     }
 }
 

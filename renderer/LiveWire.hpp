@@ -2,15 +2,18 @@
 // library's socket helpers: every wait is bounded. docs/live-link-protocol.md describes it.
 #pragma once
 
-#include <sys/uio.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "renderer/LinkPlatform.hpp"
+
 namespace vex::raymint::wire {
+
+using platform::Piece;
+using platform::Socket;
 
 inline constexpr char kMagic[] = "RAYMINT-LIVE 1";
 inline constexpr char kStream[] = "STREAM";
@@ -40,19 +43,19 @@ using Clock = std::chrono::steady_clock;
 Clock::time_point after(int milliseconds);
 int millisecondsLeft(Clock::time_point deadline);
 
-// A non-blocking socket connected to `host`:`port`, or -1. `host` is a numeric address or
-// "localhost": a name lookup could block without bound.
-int connectTo(const char* host, int port, int timeoutMs);
+// A non-blocking socket connected to `host`:`port`, or platform::kNoSocket. `host` is a numeric
+// address or "localhost": a name lookup could block without bound.
+Socket connectTo(const char* host, int port, int timeoutMs);
 
 // Sends every byte of the pieces. Each wait for room in the socket may last `progressMs`;
 // false on timeout or error, never SIGPIPE.
-bool sendAll(int fd, const iovec* pieces, int count, int progressMs);
-bool sendText(int fd, const std::string& text, int progressMs);
+bool sendAll(Socket socket, const Piece* pieces, size_t count, int progressMs);
+bool sendText(Socket socket, const std::string& text, int progressMs);
 
 // Reads lines and exact byte counts from a socket before a deadline.
 class Reader {
   public:
-    explicit Reader(int fd) : fd_(fd) {}
+    explicit Reader(Socket socket) : socket_(socket) {}
     // A line without its line feed; nullopt on timeout, end of input, error, or a line longer
     // than `maxLength` bytes.
     std::optional<std::string> line(Clock::time_point deadline, size_t maxLength = kMaxLine);
@@ -61,7 +64,7 @@ class Reader {
 
   private:
     bool fill(Clock::time_point deadline);
-    int fd_;
+    Socket socket_;
     std::string buffer_;
 };
 

@@ -112,31 +112,6 @@ void appendHexByte(std::string& out, unsigned char c) {
 
 }  // namespace
 
-bool isGroup(const Block& block) {
-    return block.keyword == "group" && block.prefix.empty() && !block.captured;
-}
-
-uint32_t groupFlags(const Block& group) {
-    for (const Node& node : group.children) {
-        if (node.isBlock()) continue;
-        const Statement& s = node.statement();
-        if (s.form != Statement::Form::Word || s.name != "flags") continue;
-        if (s.values.empty() || s.values[0].kind != Value::Kind::Int) return 0;
-        const int64_t v = s.values[0].i;
-        return v >= 0 && v <= int64_t{UINT32_MAX} ? static_cast<uint32_t>(v) : 0;
-    }
-    return 0;
-}
-
-bool isBodyGroup(const Block& group) {
-    return (groupFlags(group) & kBodyFlag) != 0;
-}
-
-bool isComponentGroup(const Block& group) {
-    const uint32_t f = groupFlags(group);
-    return (f & kComponentFlag) != 0 && (f & (kBodyFlag | kAppearanceFlag)) == 0;
-}
-
 PreparedTransfer ModelSetStore::prepare(Document&& stream) const {
     PreparedTransfer result;
     ModelSet& set = result.set;

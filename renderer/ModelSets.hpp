@@ -14,20 +14,10 @@
 
 #include "preview/Preview.hpp"
 #include "reader/SceneTree.hpp"
+#include "renderer/GroupKinds.hpp"
 #include "renderer/SceneText.hpp"
 
 namespace vex::raymint {
-
-inline constexpr uint32_t kComponentFlag = 0x1;
-inline constexpr uint32_t kChangedFlag = 0x8000;
-inline constexpr uint32_t kBodyFlag = 0x400;
-inline constexpr uint32_t kAppearanceFlag = 0x10000;
-
-// The value of a group's first "flags" statement, 0 without one.
-uint32_t groupFlags(const Block& group);
-bool isGroup(const Block& block);
-bool isBodyGroup(const Block& group);
-bool isComponentGroup(const Block& group);
 
 using Content = std::shared_ptr<const std::vector<Block>>;  // body groups of one component
 

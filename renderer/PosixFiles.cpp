@@ -1,5 +1,7 @@
 #include "renderer/PosixFiles.hpp"
 
+#include "renderer/InstanceRecords.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +51,13 @@ bool writeAtomically(const std::string& path, const std::string& temp, const std
         return false;
     }
     return renameOver(temp, path, error);
+}
+
+// The renderer's side of the instance records: only the renderer publishes them.
+bool publishRecord(const std::string& folder, const InstanceRecord& record, std::string& error) {
+    const std::string final = recordPath(folder, record.processId);
+    const std::string temp = folder + "/." + std::to_string(record.processId) + ".tmp";
+    return writeAtomically(final, temp, recordText(record), 0644, error);
 }
 
 }  // namespace vex::raymint

@@ -1,21 +1,36 @@
 // The real chain: fusion-host loads the add-in, which finds the installed renderer in the hive
-// file, starts it through the launch path, streams the sample design, and on the next click
-// only what changed. The renderer keeps every stream it took, so the tests read what was sent.
+// file (on Windows: the registry), starts it through the launch path, streams the sample design,
+// and on the next click only what changed. The renderer keeps every stream it took, so the tests
+// read what was sent. On Windows fusion-host.exe, the add-in and the live-link library run under
+// Wine and the add-in's CreateProcessW starts the Linux renderer, which serves the transfer.
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "DesignLoader.hpp"
 #include "RendererTestSupport.hpp"
+
+#ifndef _WIN32
+#include "DesignLoader.hpp"
 #include "Session.hpp"
+#include "preview/Preview.hpp"
 
 extern "C" bool run(const char* context);
 extern "C" bool stop(const char* context);
+#endif
 
 namespace vex::test {
 namespace {
 
 const std::string kSample = std::string(VEX_SOURCE_DIR) + "/examples/sample-assembly.json";
+
+// A path of the build as the host program takes it.
+std::string hostPath(const std::string& path) {
+#ifdef _WIN32
+    return windowsPath(path).string();
+#else
+    return path;
+#endif
+}
 
 // A "load" option of a stream as 0 or 1; -1 when the stream has none.
 int loadOption(const Document& stream, const std::string& name) {
@@ -55,11 +70,12 @@ class AddinFlow : public ::testing::Test {
     ~AddinFlow() override {
         // The add-in starts the renderer detached: whatever is left of it is stopped here.
         for (const auto& r : raymint::liveInstances(install.records().string()))
-            ::kill(static_cast<pid_t>(r.processId), SIGKILL);
+            killProcess(r.processId);
     }
 
     RunResult host(std::vector<std::string> actions) {
-        std::vector<std::string> args = {"--addin", RAYMINT_ADDIN, "--design", kSample};
+        std::vector<std::string> args = {"--addin", hostPath(RAYMINT_ADDIN), "--design",
+                                         hostPath(kSample)};
         args.insert(args.end(), actions.begin(), actions.end());
         return run(FUSION_HOST, args);
     }
@@ -130,6 +146,7 @@ TEST_F(AddinFlow, FirstClickStartsTheRendererAndTheSecondSendsOnlyWhatChanged) {
     stopRenderers(1);
 }
 
+#ifndef _WIN32
 // The picture after a click is taken through the camera the add-in sent, from everything the
 // renderer holds: the sample's camera looks at the chassis; once the chassis is hidden the
 // background shows there, while the wheels (kept from the click before) still show their
@@ -164,6 +181,7 @@ TEST_F(AddinFlow, PictureShowsWhatTheRendererHoldsThroughTheUsersCamera) {
     EXPECT_EQ(held.image.rgb, after.rgb);
     stopRenderers(1);
 }
+#endif
 
 TEST_F(AddinFlow, MovedOccurrenceSendsPlacementsOnlyUnderTheKeptMeshes) {
     const RunResult r = host({"--render", "--move", "Axle=10,0,0", "--render"});
@@ -215,6 +233,7 @@ TEST_F(AddinFlow, RenamedDocumentIsSentWholeAsANewModelSet) {
     stopRenderers(1);
 }
 
+#ifndef _WIN32
 // The real add-in in process, so that the client it names is this process: the render button
 // of the panel and the one of the quick-access toolbar both stream, and the renderer receives
 // the identification, the up vector (the host's up axis + 1) and the active camera.
@@ -270,6 +289,7 @@ up 0 0 1
         EXPECT_EQ(loadOption(stream(n), "import_up_vector"), 2);
     }
 }
+#endif
 
 class AddinFlowOutsideVersions : public AddinFlow {
   protected:

@@ -4,6 +4,7 @@
 #include <tinyxml2.h>
 
 #include "RendererTestSupport.hpp"
+#include "renderer/ModelSets.hpp"
 #include "support/WriterHarness.hpp"
 
 namespace vex::test {

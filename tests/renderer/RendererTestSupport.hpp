@@ -1,7 +1,15 @@
 // Helpers of the renderer tests: temporary folders, tree comparison, designs streamed the way
 // the add-in streams them, and real renderer processes installed into a temporary prefix.
+// On Windows (under Wine) the renderer and its installer are the Linux programs: Wine starts
+// them through CreateProcessW but hands back no process to wait for, so there they run behind
+// a shell that leaves their exit status in a file.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+//
+#include <process.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -9,6 +17,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cmath>
@@ -28,8 +37,8 @@
 
 #include "livelink/LiveLinkApi.hpp"
 #include "reader/SceneReader.hpp"
+#include "renderer/GroupKinds.hpp"
 #include "renderer/InstanceRecords.hpp"
-#include "renderer/ModelSets.hpp"
 #include "scene/DefaultRTModule.hpp"
 #include "scene/LightCamera.hpp"
 #include "scene/TriangleObject.hpp"
@@ -39,7 +48,9 @@
 
 #include "TestFiles.hpp"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace vex::test {
 
@@ -253,6 +264,158 @@ inline void writeTransfer(vexScene_api* api, VexGroup& root) {
 
 // ---- processes ------------------------------------------------------------------------------
 
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string output;
+};
+
+#ifdef _WIN32
+
+inline int processId() {
+    return ::_getpid();
+}
+
+// Wine's own conversions between its paths and the Linux system's ("Z:\\tmp" and "/tmp").
+inline std::string unixPath(const fs::path& path) {
+    using Convert = char*(__cdecl*)(const wchar_t*);
+    static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr) throw std::runtime_error("not running under Wine");
+    char* name = convert(fs::absolute(path).wstring().c_str());
+    if (name == nullptr) throw std::runtime_error("no Linux path for " + path.string());
+    std::string result(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+inline fs::path windowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    using Convert = wchar_t*(__cdecl*)(const char*);
+    static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    if (convert == nullptr) throw std::runtime_error("not running under Wine");
+    wchar_t* name = convert(path.c_str());
+    if (name == nullptr) throw std::runtime_error("no Windows path for " + path);
+    fs::path result(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// One argument of a Windows command line.
+inline std::wstring commandWord(const std::wstring& word) {
+    std::wstring quoted = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'\\') {
+            ++slashes;
+        } else {
+            if (c == L'"') quoted.append(slashes + 1, L'\\');
+            slashes = 0;
+        }
+        quoted += c;
+    }
+    return quoted.append(slashes, L'\\') + L"\"";
+}
+
+// One word of a sh command line.
+inline std::string shWord(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+inline PROCESS_INFORMATION createProcess(const fs::path& program,
+                                         const std::vector<std::string>& args, HANDLE output) {
+    std::wstring line = commandWord(program.wstring());
+    for (const std::string& a : args) line += L" " + commandWord(fs::path(a).wstring());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                          nullptr, nullptr, &startup, &process))
+        throw std::runtime_error("cannot start " + program.string());
+    return process;
+}
+
+// Starts the Linux program `path` behind sh, with its output going to `log`. `pid`, when given,
+// receives its process id once it runs; `status` its exit status (or 128 + signal) once it ended.
+// Each file appears whole.
+inline void startBehindSh(const std::string& path, const std::vector<std::string>& args,
+                          const fs::path& log, const fs::path& status,
+                          const fs::path& pid = fs::path()) {
+    const auto leave = [](const std::string& what, const fs::path& file) {
+        const std::string name = unixPath(file);
+        return "echo " + what + " >" + shWord(name + ".tmp") + " && mv " + shWord(name + ".tmp") +
+               " " + shWord(name);
+    };
+    std::string script = "exec <" + shWord("/dev/null") + " >>" + shWord(unixPath(log)) +
+                         " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path));
+    for (const std::string& a : args) script += " " + shWord(a);
+    script += pid.empty() ? "; " : " & " + leave("$!", pid) + "; wait $!; ";
+    script += leave("$?", status);
+    const PROCESS_INFORMATION process =
+        createProcess(windowsPath("/bin/sh"), {"-c", script}, nullptr);
+    ::CloseHandle(process.hThread);  // Wine gives none for a Linux program
+    ::CloseHandle(process.hProcess);
+}
+
+// Runs `path` to its end (at most 30 s) and collects its output. Windows programs (".exe") are
+// waited for directly, their text output with plain line ends; Linux programs run behind sh.
+inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
+    TempDir dir;
+    RunResult result;
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    if (fs::path(path).extension() == ".exe") {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const HANDLE log =
+            ::CreateFileW((dir / "output").wstring().c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
+        if (log == INVALID_HANDLE_VALUE) throw std::runtime_error("no output file");
+        PROCESS_INFORMATION process{};
+        try {
+            process = createProcess(windowsPath(path), args, log);
+        } catch (...) {
+            ::CloseHandle(log);
+            throw;
+        }
+        ::CloseHandle(log);
+        ::CloseHandle(process.hThread);
+        if (::WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+            ::TerminateProcess(process.hProcess, 137);
+        DWORD status = 0;
+        ::GetExitCodeProcess(process.hProcess, &status);
+        ::CloseHandle(process.hProcess);
+        result.status = static_cast<int>(status);
+        for (char c : readFile(dir / "output"))
+            if (c != '\r') result.output += c;
+        return result;
+    }
+    startBehindSh(path, args, dir / "output", dir / "status");
+    while (!fs::exists(dir / "status") && Clock::now() < deadline) ::Sleep(5);
+    const std::string code = readFile(dir / "status");
+    if (!code.empty()) result.status = std::stoi(code);
+    result.output = readFile(dir / "output");
+    return result;
+}
+
+// Ends a process of the Linux system (a renderer) at once, and waits (at most 20 s) until it
+// is gone.
+inline void killProcess(int64_t pid) {
+    run("/bin/kill", {"-KILL", std::to_string(pid)});
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (raymint::processStartTime(pid) && Clock::now() < deadline) ::Sleep(5);
+}
+
+#else
+
+inline int processId() {
+    return static_cast<int>(::getpid());
+}
+
 // Starts `path` with `args`; standard output and error go to `log`.
 inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
                    const fs::path& log) {
@@ -272,11 +435,6 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
     if (r != 0) throw std::runtime_error("cannot start " + path);
     return pid;
 }
-
-struct RunResult {
-    int status = -1;  // exit status, or 128 + signal
-    std::string output;
-};
 
 // Runs `path` to its end (at most 30 s, then it is killed) and collects its output.
 inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
@@ -299,9 +457,17 @@ inline RunResult run(const std::string& path, const std::vector<std::string>& ar
     return result;
 }
 
+// Ends a process at once. A renderer the add-in started is no child of the test: nothing to
+// reap.
+inline void killProcess(int64_t pid) {
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+#endif
+
 // A port range for this test process, apart from those of tests running beside it.
 inline std::string portRange(int width = 16) {
-    const int base = 20000 + static_cast<int>(::getpid() % 2000) * 16;
+    const int base = 20000 + processId() % 2000 * 16;
     return std::to_string(base) + "-" + std::to_string(base + width - 1);
 }
 
@@ -309,10 +475,17 @@ inline std::string portRange(int width = 16) {
 class Library {
   public:
     explicit Library(const fs::path& file) {
+#ifdef _WIN32
+        handle_ = ::LoadLibraryW(file.wstring().c_str());
+        if (handle_ == nullptr) throw std::runtime_error("LoadLibraryW failed: " + file.string());
+        auto entry = reinterpret_cast<raymint_live_initialize_fn>(
+            reinterpret_cast<void*>(::GetProcAddress(handle_, kLiveLinkEntryPoint)));
+#else
         handle_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
         auto entry =
             reinterpret_cast<raymint_live_initialize_fn>(::dlsym(handle_, kLiveLinkEntryPoint));
+#endif
         if (entry == nullptr) throw std::runtime_error("no entry point");
         live_ = entry();
         if (live_ == nullptr) throw std::runtime_error("no root object");
@@ -321,7 +494,11 @@ class Library {
     }
     ~Library() {
         if (live_ != nullptr) live_->destroy(1);
+#ifdef _WIN32
+        if (handle_ != nullptr) ::FreeLibrary(handle_);
+#else
         if (handle_ != nullptr) ::dlclose(handle_);
+#endif
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -330,42 +507,172 @@ class Library {
     vexQuery_api* query = nullptr;
 
   private:
+#ifdef _WIN32
+    HMODULE handle_ = nullptr;
+#else
     void* handle_ = nullptr;
+#endif
     vexLive_api* live_ = nullptr;
 };
 
 // An installation in a temporary prefix and the renderers started from it; every renderer
-// still running at the end is killed and reaped.
+// still running at the end is killed (and reaped, where the test started it). On Windows the
+// Linux installer lays out the folder, the Windows library goes beside the renderer, and the
+// records are the registry's own values, removed at the end.
 class Installation {
   public:
     explicit Installation(const std::vector<std::string>& options = {}) {
-        std::vector<std::string> args = {"--prefix",      prefix().string(), "--hive",
-                                         hive().string(), "--ports",         portRange()};
+        std::vector<std::string> args = {"--prefix",       hostPath(prefix()), "--hive",
+                                         hostPath(hive()), "--ports",          portRange()};
         args.insert(args.end(), options.begin(), options.end());
         const RunResult r = run(RAYMINT_INSTALL_EXE, args);
         if (r.status != 0) throw std::runtime_error("install failed: " + r.output);
+#ifdef _WIN32
+        fs::copy_file(windowsPath(RAYMINT_LIBRARY), library());
+        std::string version = "11";
+        for (size_t i = 0; i + 1 < options.size(); ++i)
+            if (options[i] == "--version") version = options[i + 1];
+        writeRecords(version);
+#endif
     }
     ~Installation() {
+#ifdef _WIN32
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kRecordsKey);
+        for (const auto& r : raymint::liveInstances(records().string())) killProcess(r.processId);
+        // The shells behind the renderers started here write into the folder until they end.
+        for (const auto& [pid, status] : ended_) {
+            if (!fs::exists(status)) kill(pid, 9);
+        }
+#else
         for (pid_t pid : running_) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
+#endif
     }
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
-    fs::path prefix() const { return dir_ / "prefix"; }
-    fs::path hive() const { return dir_ / "HKEY_CURRENT_USER.reg"; }
-    fs::path binary() const { return prefix() / "bin" / "raymint"; }
-    fs::path library() const { return prefix() / "bin" / "vexraymintlive6_64.so"; }
-    fs::path output() const { return prefix() / "var" / "output"; }
-    fs::path records() const { return prefix() / "var" / "instances"; }
-    fs::path log() const { return dir_ / "raymint.log"; }
-    fs::path transferLog() const { return output() / "transfers.log"; }
+    fs::path prefix() const {
+        return dir_ / "prefix";
+    }
+    fs::path hive() const {
+        return dir_ / "HKEY_CURRENT_USER.reg";
+    }
+    fs::path binary() const {
+        return prefix() / "bin" / "raymint";
+    }
+#ifdef _WIN32
+    fs::path library() const {
+        return prefix() / "bin" / "vexraymintlive6_64.dll";
+    }
+#else
+    fs::path library() const {
+        return prefix() / "bin" / "vexraymintlive6_64.so";
+    }
+#endif
+    fs::path output() const {
+        return prefix() / "var" / "output";
+    }
+    fs::path records() const {
+        return prefix() / "var" / "instances";
+    }
+    fs::path log() const {
+        return dir_ / "raymint.log";
+    }
+    fs::path transferLog() const {
+        return output() / "transfers.log";
+    }
     // Where the renderer `pid` of this installation keeps its instance record.
-    fs::path record(int64_t pid) const { return raymint::recordPath(records().string(), pid); }
-    const TempDir& dir() const { return dir_; }
+    fs::path record(int64_t pid) const {
+        return raymint::recordPath(records().string(), pid);
+    }
+    const TempDir& dir() const {
+        return dir_;
+    }
 
+#ifdef _WIN32
+    // Starts the installed renderer without arguments (or with `args`) behind sh and waits for
+    // its instance record.
+    raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
+        const std::string n = std::to_string(ended_.size());
+        const fs::path pid = dir_ / ("renderer-" + n + ".pid");
+        const fs::path status = dir_ / ("renderer-" + n + ".status");
+        startBehindSh(binary().string(), args, log(), status, pid);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (!fs::exists(pid) && Clock::now() < deadline) ::Sleep(5);
+        const int64_t id = std::stoll("0" + readFile(pid));
+        ended_[id] = status;
+        const fs::path file = record(id);
+        while (Clock::now() < deadline) {
+            if (fs::exists(file)) {
+                const auto r = raymint::parseRecord(readFile(file));
+                if (r) return *r;
+            }
+            if (fs::exists(status))
+                throw std::runtime_error("renderer exited early: " + readFile(log()));
+            ::Sleep(5);
+        }
+        throw std::runtime_error("renderer did not publish its record: " + readFile(log()));
+    }
+
+    // Waits (at most 20 s) for a renderer started here to end; its exit status or 128 + signal.
+    int wait(int64_t pid) {
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (!fs::exists(ended_.at(pid)) && Clock::now() < deadline) ::Sleep(5);
+        const std::string status = readFile(ended_.at(pid));
+        return status.empty() ? -1 : std::stoi(status);
+    }
+
+    int kill(int64_t pid, int signal) {
+        run("/bin/kill", {"-" + std::to_string(signal), std::to_string(pid)});
+        return wait(pid);
+    }
+
+  private:
+    static constexpr const wchar_t* kRecordsKey = L"SOFTWARE\\Corvan";
+
+    // A path as the Linux installer takes it.
+    static std::string hostPath(const fs::path& path) {
+        return unixPath(path);
+    }
+
+    // What raymint-install records in its hive file, as registry values.
+    void writeRecords(const std::string& version) const {
+        const std::wstring name = L"RayMint " + fs::path(version).wstring();
+        const std::string ports = portRange();
+        const DWORD first = std::stoul(ports.substr(0, ports.find('-')));
+        const DWORD last = std::stoul(ports.substr(ports.find('-') + 1));
+        const auto text = [](HKEY key, const wchar_t* value, const std::wstring& data) {
+            return ::RegSetValueExW(key, value, 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(data.c_str()),
+                                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+        };
+        const auto number = [](HKEY key, const wchar_t* value, DWORD data) {
+            return ::RegSetValueExW(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                                    sizeof data);
+        };
+        HKEY base = nullptr;
+        HKEY installation = nullptr;
+        bool ok = ::RegCreateKeyExW(HKEY_CURRENT_USER, kRecordsKey, 0, nullptr, 0, KEY_WRITE,
+                                    nullptr, &base, nullptr) == ERROR_SUCCESS;
+        ok = ok && text(base, L"RayMintVersion", name) == ERROR_SUCCESS &&
+             ::RegCreateKeyExW(base, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &installation,
+                               nullptr) == ERROR_SUCCESS;
+        ok = ok && text(installation, L"BinName", binary().wstring()) == ERROR_SUCCESS &&
+             text(installation, L"BinFolder", (prefix() / "bin").wstring()) == ERROR_SUCCESS &&
+             text(installation, L"ResourceFolder", (prefix() / "resources").wstring()) ==
+                 ERROR_SUCCESS &&
+             number(installation, L"LiveLinkPort", first) == ERROR_SUCCESS &&
+             number(installation, L"LiveLinkMaxPort", last) == ERROR_SUCCESS;
+        if (installation != nullptr) ::RegCloseKey(installation);
+        if (base != nullptr) ::RegCloseKey(base);
+        if (!ok) throw std::runtime_error("cannot write the installation records");
+    }
+
+    TempDir dir_;
+    std::map<int64_t, fs::path> ended_;  // the exit status file of each renderer started here
+#else
     // Starts the installed renderer without arguments (or with `args`) and waits for its
     // instance record.
     raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
@@ -407,10 +714,16 @@ class Installation {
     }
 
   private:
-    void forget(pid_t pid) { std::erase(running_, pid); }
+    static std::string hostPath(const fs::path& path) {
+        return path.string();
+    }
+    void forget(pid_t pid) {
+        std::erase(running_, pid);
+    }
 
     TempDir dir_;
     std::vector<pid_t> running_;
+#endif
 };
 
 }  // namespace vex::test
