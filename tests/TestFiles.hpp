@@ -3,13 +3,17 @@
 #pragma once
 
 #include <stdlib.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <cstdio>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,15 +28,35 @@ namespace vex::test {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+// A name no other process or earlier run uses: the Windows runtime's random_device repeats
+// its sequence from run to run.
+inline std::string uniqueName(const std::string& prefix) {
+    static std::mt19937_64 next(
+        static_cast<uint64_t>(::_getpid()) * 0x9e3779b97f4a7c15u ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    return prefix + std::to_string(next());
+}
+
+// Removes what it can of a tree and gives up on the rest: the library's remove_all can loop
+// for ever there on a file that cannot be deleted (one still open, say).
+inline void removeTree(const fs::path& root) {
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path());
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e) fs::remove(*e, ec);
+    fs::remove(root, ec);
+}
+#endif
+
 // A fresh folder under the temporary directory, removed with everything in it at the end.
 class TempDir {
   public:
     TempDir() {
 #ifdef _WIN32
-        std::random_device seed;
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const fs::path candidate =
-                fs::temp_directory_path() / ("vex-test-" + std::to_string(seed()));
+            const fs::path candidate = fs::temp_directory_path() / uniqueName("vex-test-");
             if (fs::create_directory(candidate)) path_ = candidate;
         }
         if (path_.empty()) throw std::runtime_error("no temporary folder");
@@ -43,8 +67,12 @@ class TempDir {
 #endif
     }
     ~TempDir() {
+#ifdef _WIN32
+        removeTree(path_);
+#else
         std::error_code ignored;
         fs::remove_all(path_, ignored);
+#endif
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

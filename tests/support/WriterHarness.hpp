@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #endif
 
@@ -15,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "TestFiles.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
 
 namespace vex::test {
@@ -25,10 +25,9 @@ namespace vex::test {
 class MemoryStream {
   public:
     MemoryStream() {
-        std::random_device seed;
         for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
-            const auto path = std::filesystem::temp_directory_path() /
-                              ("vex-stream-" + std::to_string(seed()) + ".tmp");
+            const auto path =
+                std::filesystem::temp_directory_path() / (uniqueName("vex-stream-") + ".tmp");
             const int fd =
                 _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
                        _S_IREAD | _S_IWRITE);
