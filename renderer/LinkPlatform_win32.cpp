@@ -55,18 +55,10 @@ Socket connectAddress(const sockaddr* address, int length, int family, int timeo
         if (::connect(s, address, length) == 0) {
             connected = true;
         } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-            // A refused connection shows in the exception set.
-            fd_set writable;
-            fd_set failed;
-            FD_ZERO(&writable);
-            FD_ZERO(&failed);
-            FD_SET(s, &writable);
-            FD_SET(s, &failed);
-            timeval wait = interval(timeoutMs);
+            // A refused connection shows in the exception set and leaves its error behind.
             int error = 0;
             int size = sizeof error;
-            connected = ::select(0, nullptr, &writable, &failed, &wait) > 0 &&
-                        FD_ISSET(s, &writable) && !FD_ISSET(s, &failed) &&
+            connected = waitSocket(s, true, timeoutMs) &&
                         ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
                                      &size) == 0 &&
                         error == 0;
