@@ -1,5 +1,5 @@
-// The stand-in host's in-memory document: plain data that the API objects of ApiImpl.cpp present
-// to the add-in. Lengths are centimetres, as the host interface gives them.
+// The stand-in host's in-memory document: plain data that the API objects of the Api*.cpp files
+// present to the add-in. Lengths are centimetres, as the host interface gives them.
 #pragma once
 
 #include <array>
