@@ -152,6 +152,9 @@ constexpr auto kDecades = [] {
     return decades;
 }();
 
+// 5^k for k = 0..9: times a 24-bit significand still below 2^45.
+constexpr uint64_t kPow5[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125};
+
 // Exact powers of ten representable in a double.
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -181,11 +184,17 @@ inline double scaleBy(double a, int k) noexcept {
 // sign already written: fixed notation for exponents -4..5, otherwise exponent notation,
 // trailing zeros removed either way. Writes whole words; the bytes past the end are scratch.
 [[gnu::always_inline]] inline char* spellG(char* out, uint32_t digits, int e10) noexcept {
-    const uint32_t top = digits / 10000;
-    const uint32_t rest = digits - top * 10000;
-    const uint32_t middle = rest / 100;
-    // The six digits as ASCII, the first in the lowest byte.
-    const uint64_t d = pairWord(top) | pairWord(middle) << 16 | pairWord(rest - middle * 100) << 32;
+    // The six digits as ASCII, the first in the lowest byte, two at a time from the front
+    // without division: t / 2^48 is digits / 10^4, rounded up by so little (below 2^-28 of a
+    // unit) that each floor is exact, and each multiplication of the fraction by 100 brings the
+    // next pair above bit 48. The pairs need not wait for one another's remainders.
+    constexpr uint64_t kFraction = (uint64_t{1} << 48) - 1;
+    uint64_t t = uint64_t{digits} * 28147497672u;  // ceil(2^48 / 10^4)
+    uint64_t d = pairWord(static_cast<uint32_t>(t >> 48));
+    t = (t & kFraction) * 100;
+    d |= pairWord(static_cast<uint32_t>(t >> 48)) << 16;
+    t = (t & kFraction) * 100;
+    d |= pairWord(static_cast<uint32_t>(t >> 48)) << 32;
     const uint64_t values = d - 0x303030303030u;            // digit values, no borrows
     const int last = (63 - std::countl_zero(values)) >> 3;  // the last digit that is not 0
 
@@ -222,7 +231,7 @@ inline double scaleBy(double a, int k) noexcept {
 // more than 4 m' units from both (checked for every exponent when the table was made, and by
 // the exhaustive comparison tool). So the digits are exact, and a fraction within m' units
 // above one half is an exact tie, which printf rounds to even.
-char* formatFloatBits(char* out, uint32_t bits) noexcept {
+[[gnu::always_inline]] inline char* formatFloatBits(char* out, uint32_t bits) noexcept {
     const uint32_t magnitude = bits & 0x7FFFFFFF;
     uint32_t m = bits & 0x7FFFFF;
     if (magnitude >= 0x7F800000) return nonFinite(out, m != 0, bits != magnitude);
@@ -239,6 +248,26 @@ char* formatFloatBits(char* out, uint32_t bits) noexcept {
         m |= 0x800000;
         e = biased - 150;
         e10 = kDecades[biased].estimate + (magnitude >= kDecades[biased].threshold ? 1 : 0);
+        // Fixed notation, 10^-4 <= |v| < 10^6: nearly every coordinate. With k = 5 - e10 in
+        // 0..9, v * 10^k = m * 5^k * 2^(e + k), and m * 5^k < 2^45 is exact in 64 bits: its
+        // bits above s = -(e + k) (4..28) are the six digits, those below the fraction, so
+        // one multiplication decides the digits and every tie exactly.
+        if (static_cast<unsigned>(e10 + 4) <= 9) {
+            const int k = 5 - e10;
+            const int s = -(e + k);
+            const uint64_t p = uint64_t{m} * kPow5[k];
+            auto digits = static_cast<uint32_t>(p >> s);
+            // The fraction moved to the top, where one half is bit 63. Its bit 0 is always
+            // clear, so with the last digit's parity there it exceeds one half exactly when
+            // printf rounds up: above one half, or one half and odd (ties to even).
+            const uint64_t fraction = p << (64 - s);
+            digits += (fraction | (digits & 1)) > uint64_t{1} << 63 ? 1 : 0;
+            if (digits == 1000000) {
+                digits = 100000;
+                ++e10;
+            }
+            return spellG(out, digits, e10);
+        }
     } else {
         e10 = decimalExponent(magnitude, std::bit_width(m) + e);
     }
@@ -265,6 +294,18 @@ char* formatFloatBits(char* out, uint32_t bits) noexcept {
 
 char* formatFloatG(char* out, float v) noexcept {
     return formatFloatBits(out, std::bit_cast<uint32_t>(v));
+}
+
+// formatFloatBits inlined in the loop: no call per value, and the constants stay in registers.
+char* formatFloatGGroups(char* out, const float* v, uint32_t groups, int width) noexcept {
+    for (uint32_t g = 0; g < groups; ++g) {
+        for (int i = 0; i < width; ++i) {
+            out = formatFloatBits(out, std::bit_cast<uint32_t>(*v++));
+            *out++ = ' ';
+        }
+        out[-1] = ',';
+    }
+    return out;
 }
 
 char* formatG(char* out, double v) noexcept {

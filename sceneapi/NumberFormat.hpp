@@ -20,6 +20,10 @@ inline constexpr size_t kMaxInt = 12;
 // arithmetic; other doubles keep a path that is exact at every tie.
 char* formatFloatG(char* out, float v) noexcept;
 char* formatG(char* out, double v) noexcept;
+// `groups` groups of `width` floats, each printf("%g"), with a space between the values of a
+// group and a comma after each group: a line of a float array at once. The buffer must hold
+// groups * width * kMaxG bytes.
+char* formatFloatGGroups(char* out, const float* v, uint32_t groups, int width) noexcept;
 // printf("%16.16f", v)
 char* formatFixed16(char* out, double v) noexcept;
 // printf("%.3f", v)

@@ -954,11 +954,12 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
         }
     }
     // Nine elements on the first line and eight on each later one. A line is formatted in one
-    // piece with the line feed and indentation that follow it; `format` writes element i (at
-    // most maxElement bytes) and returns the end.
+    // piece with the line feed and indentation that follow it; `formatRun` writes elements
+    // [first, end), each followed by a comma (at most maxElement + 1 bytes each), and returns
+    // the end. The capacity is checked once per line, not per number.
     const int spaces = (mode_ & kNoIndentation) ? 0 : std::max(level_, 0);
     const bool inlineIndent = spaces < static_cast<int>(sizeof kSpaces);
-    const auto elementText = [&](size_t maxElement, auto&& format) {
+    const auto elementRuns = [&](size_t maxElement, auto&& formatRun) {
         plain("[ ", 2);
         for (uint32_t first = 0; first < count;) {
             const uint32_t end = first == 0 ? std::min<uint32_t>(count, 9)
@@ -966,10 +967,7 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
             const bool lineFeed = end - 1 != 0 && (end - 1) % 8 == 0;
             const bool last = end == count;
             emitFormatted((end - first) * (maxElement + 1) + sizeof kSpaces, [&](char* p) {
-                for (uint32_t i = first, stop = end; i < stop; ++i) {
-                    p = format(p, i);
-                    *p++ = ',';
-                }
+                p = formatRun(p, first, end);
                 if (last) p[-1] = ' ';
                 if (lineFeed && inlineIndent) {
                     *p++ = '\n';
@@ -986,16 +984,21 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
         }
         plain("] ", 2);
     };
+    // The same with `format` writing element i alone.
+    const auto elementText = [&](size_t maxElement, auto&& format) {
+        elementRuns(maxElement, [&](char* p, uint32_t first, uint32_t end) {
+            for (uint32_t i = first; i < end; ++i) {
+                p = format(p, i);
+                *p++ = ',';
+            }
+            return p;
+        });
+    };
     switch (code) {
         case kFloat3Array: {
             const auto* f = static_cast<const float*>(array.data);
-            elementText(3 * (kMaxG + 1), [&](char* p, uint32_t i) {
-                const float* e = f + size_t{i} * 3;
-                p = formatFloatG(p, e[0]);
-                *p++ = ' ';
-                p = formatFloatG(p, e[1]);
-                *p++ = ' ';
-                return formatFloatG(p, e[2]);
+            elementRuns(3 * (kMaxG + 1), [&](char* p, uint32_t first, uint32_t end) {
+                return formatFloatGGroups(p, f + size_t{first} * 3, end - first, 3);
             });
             break;
         }
