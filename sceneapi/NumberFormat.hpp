@@ -96,10 +96,15 @@ inline char* formatUnsigned(char* out, uint32_t v) noexcept {
     return detail::exactly4(detail::exactly4(out, middle), rest - middle * 10000);
 }
 
+// A branch for the sign: the ints written are almost all indices, never negative, and the
+// branch costs less than computing the sign's byte into every number.
 inline char* formatInt(char* out, int32_t v) noexcept {
-    const auto u = static_cast<uint32_t>(v);
-    *out = '-';  // kept only for negative values
-    return formatUnsigned(out + (u >> 31), v < 0 ? 0u - u : u);
+    auto u = static_cast<uint32_t>(v);
+    if (v < 0) [[unlikely]] {
+        *out++ = '-';
+        u = 0u - u;
+    }
+    return formatUnsigned(out, u);
 }
 
 }  // namespace vex::numfmt

@@ -994,12 +994,13 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
         plain("] ", 2);
     };
     // The same with `format(p, e)` writing the element at e, of `stride` scalars, alone. The
-    // element pointer is a local of the loop: the output's char stores may alias any memory,
-    // so a pointer reached through references would be loaded again for every element.
+    // element pointer and the stride are locals of the loop: the output's char stores may
+    // alias any memory, so values reached through references are loaded again per element.
     const auto elementText = [&](size_t maxElement, const auto* data, size_t stride, auto format) {
         elementRuns(maxElement, [&](char* p, uint32_t first, uint32_t end) {
-            const auto* e = data + size_t{first} * stride;
-            for (uint32_t i = first; i < end; ++i, e += stride) {
+            const size_t step = stride;
+            const auto* e = data + size_t{first} * step;
+            for (uint32_t i = first; i < end; ++i, e += step) {
                 p = format(p, e);
                 *p++ = ',';
             }
