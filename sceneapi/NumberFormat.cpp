@@ -336,32 +336,84 @@ constexpr auto kPointMasks = [] {
     return spellG(out, digits, e10);
 }
 
-// The same, with a fast path for fixed notation, 10^-4 <= |v| < 10^6: nearly every
-// coordinate. There m times a scale from the table is v * 10^(5 - e10) exactly, with the six
-// digits above bit 40 and the fraction below, so one multiplication decides the digits and
-// every tie exactly.
-[[gnu::always_inline]] inline char* formatFloatBits(char* out, uint32_t bits) noexcept {
+// The six digits and the decimal exponent of a float in fixed notation, 10^-4 <= |v| < 10^6:
+// nearly every coordinate. There m times a scale from the table is v * 10^(5 - e10) exactly,
+// with the six digits above bit 40 and the fraction below, so one multiplication decides the
+// digits and every tie exactly. `fixed` is false for every other value (zero, subnormals and
+// non-finite values by their table entries) and when rounding carries into a seventh digit;
+// the digits are then meaningless. No stores and no branches, so that the values of a row can
+// be worked on side by side.
+struct FixedDigits {
+    uint32_t digits;
+    int e10;
+    bool fixed;
+};
+[[gnu::always_inline]] inline FixedDigits fixedDigits(uint32_t bits) noexcept {
     const uint32_t magnitude = bits & 0x7FFFFFFF;
     const uint32_t biased = magnitude >> 23;
     const Decade& decade = kDecades[biased];
     const uint32_t bump = magnitude >= decade.threshold ? 1 : 0;
     const int e10 = decade.estimate + static_cast<int>(bump);
-    // Zero, subnormals and non-finite values fail this too, by their table entries.
-    if (static_cast<unsigned>(e10 + 4) > 9) [[unlikely]]
-        return formatFloatAny(out, bits);
-    *out = '-';  // kept only for negative values; a branch would be mispredicted on mixed signs
-    out += bits >> 31;
-    const uint64_t p =
-        uint64_t{(bits & 0x7FFFFF) | 0x800000} * kFixedScales[biased - kFixedFirst][bump];
+    const bool inRange = static_cast<unsigned>(e10 + 4) <= 9;
+    // Values out of range multiply by row 0 instead, and their digits are discarded.
+    const uint64_t scale = kFixedScales[inRange ? biased - kFixedFirst : 0][bump];
+    const uint64_t p = uint64_t{(bits & 0x7FFFFF) | 0x800000} * scale;
     auto digits = static_cast<uint32_t>(p >> 40);
     // The fraction moved to the top, where one half is bit 63. Its bit 0 is always clear, so
     // with the last digit's parity there it exceeds one half exactly when printf rounds up:
     // above one half, or one half and odd (ties to even).
     const uint64_t fraction = p << 24;
     digits += (fraction | (digits & 1)) > uint64_t{1} << 63 ? 1 : 0;
-    if (digits == 1000000) [[unlikely]]
-        return spellG(out, 100000, e10 + 1);
-    return spellFixed(out, digits, e10);
+    return {digits, e10, inRange && digits != 1000000};
+}
+
+// The sign (written unconditionally, kept only for negative values: a branch would be
+// mispredicted on mixed signs) and the fixed-notation text.
+[[gnu::always_inline]] inline char* spellFixedSigned(char* out, uint32_t bits,
+                                                     const FixedDigits& f) noexcept {
+    *out = '-';
+    return spellFixed(out + (bits >> 31), f.digits, f.e10);
+}
+
+[[gnu::always_inline]] inline char* formatFloatBits(char* out, uint32_t bits) noexcept {
+    const FixedDigits f = fixedDigits(bits);
+    if (!f.fixed) [[unlikely]]
+        return formatFloatAny(out, bits);
+    return spellFixedSigned(out, bits, f);
+}
+
+// Rows of W floats, each followed by a space, the last by a comma. The digits of the whole
+// row are worked out before any is written, which lets the processor overlap the values'
+// chains of multiplications and table lookups. The loops are unrolled by request: GCC leaves
+// them rolled at -O2, and the row's values then go through memory.
+template <int W>
+char* formatFloatRows(char* out, const float* v, uint32_t rows) noexcept {
+    for (uint32_t r = 0; r < rows; ++r, v += W) {
+        uint32_t bits[W];
+        FixedDigits f[W];
+        bool fixed = true;
+#pragma GCC unroll 4
+        for (int i = 0; i < W; ++i) {
+            bits[i] = std::bit_cast<uint32_t>(v[i]);
+            f[i] = fixedDigits(bits[i]);
+            fixed &= f[i].fixed;
+        }
+        if (fixed) [[likely]] {
+#pragma GCC unroll 4
+            for (int i = 0; i < W; ++i) {
+                out = spellFixedSigned(out, bits[i], f[i]);
+                *out++ = ' ';
+            }
+        } else {
+            for (int i = 0; i < W; ++i) {
+                out = f[i].fixed ? spellFixedSigned(out, bits[i], f[i])
+                                 : formatFloatAny(out, bits[i]);
+                *out++ = ' ';
+            }
+        }
+        out[-1] = ',';
+    }
+    return out;
 }
 
 }  // namespace
@@ -370,8 +422,15 @@ char* formatFloatG(char* out, float v) noexcept {
     return formatFloatBits(out, std::bit_cast<uint32_t>(v));
 }
 
-// formatFloatBits inlined in the loop: no call per value, and the constants stay in registers.
 char* formatFloatGGroups(char* out, const float* v, uint32_t groups, int width) noexcept {
+    switch (width) {
+        case 3:
+            return formatFloatRows<3>(out, v, groups);
+        case 4:
+            return formatFloatRows<4>(out, v, groups);
+        default:
+            break;
+    }
     for (uint32_t g = 0; g < groups; ++g) {
         for (int i = 0; i < width; ++i) {
             out = formatFloatBits(out, std::bit_cast<uint32_t>(*v++));
