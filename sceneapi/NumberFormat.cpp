@@ -143,13 +143,45 @@ struct Decade {
     int32_t estimate;
 };
 constexpr auto kDecades = [] {
-    std::array<Decade, 255> decades{};
+    std::array<Decade, 256> decades{};
+    // Zero and subnormals, infinities and NaNs: exponents that no fast path takes.
+    decades[0] = {UINT32_MAX, -100};
+    decades[255] = {UINT32_MAX, 100};
     for (int biased = 1; biased < 255; ++biased) {
         const int estimate = ((biased - 127) * 78913) >> 18;  // b - 1 = biased - 127
         decades[static_cast<size_t>(biased)] = {kPow10Threshold[estimate + 1 - kMinThreshold],
                                                 estimate};
     }
     return decades;
+}();
+
+// Fixed notation, 10^-4 <= |v| < 10^6, takes the biased exponents 113..146 (2^-14 to 2^20).
+constexpr int kFixedFirst = 113;
+constexpr int kFixedLast = 146;
+static_assert(kDecades[kFixedFirst - 1].estimate < -4 &&
+              kDecades[kFixedFirst - 1].threshold >= uint32_t{kFixedFirst} << 23 &&
+              kDecades[kFixedLast + 1].estimate > 5);
+
+// With k = 5 - e10 in 0..9, v * 10^k = m * 5^k * 2^(e + k), e = biased - 150, and e + k lies
+// in -28..-4. Per biased exponent and per decimal exponent (the estimate, or one more):
+// 5^k * 2^(40 + e + k), so that m times it is v * 10^k with its units at bit 40, exactly:
+// m * 5^k < 2^45 and the product stays below 10^6 * 2^40 < 2^60.
+constexpr auto kFixedScales = [] {
+    std::array<std::array<uint64_t, 2>, kFixedLast - kFixedFirst + 1> scales{};
+    for (int biased = kFixedFirst; biased <= kFixedLast; ++biased) {
+        for (int bump = 0; bump < 2; ++bump) {
+            const int e10 = kDecades[static_cast<size_t>(biased)].estimate + bump;
+            const int k = 5 - e10;
+            const int shift = 40 + (biased - 150) + k;
+            if (k < 0 || k > 9) continue;  // exponent notation: never looked up
+            if (shift < 12 || shift > 36) throw "a scale out of range";  // fails the build
+            uint64_t scale = 1;
+            for (int i = 0; i < k; ++i) scale *= 5;
+            scales[static_cast<size_t>(biased - kFixedFirst)][static_cast<size_t>(bump)] = scale
+                                                                                           << shift;
+        }
+    }
+    return scales;
 }();
 
 // Exact powers of ten representable in a double.
@@ -177,18 +209,33 @@ inline double scaleBy(double a, int k) noexcept {
     return k >= 0 ? a * kPow10[k] : a / kPow10[-k];
 }
 
+// The six digits of 100000..999999 as ASCII, the first in the lowest byte, two at a time
+// from the front without division: t / 2^48 is digits / 10^4, rounded up by so little (below
+// 2^-28 of a unit) that each floor is exact, and each multiplication of the fraction by 100
+// brings the next pair above bit 48. The pairs need not wait for one another's remainders.
+[[gnu::always_inline]] inline uint64_t asciiDigits6(uint32_t digits) noexcept {
+    constexpr uint64_t kFraction = (uint64_t{1} << 48) - 1;
+    uint64_t t = uint64_t{digits} * 28147497672u;  // ceil(2^48 / 10^4)
+    uint64_t d = pairWord(static_cast<uint32_t>(t >> 48));
+    t = (t & kFraction) * 100;
+    d |= pairWord(static_cast<uint32_t>(t >> 48)) << 16;
+    t = (t & kFraction) * 100;
+    return d | pairWord(static_cast<uint32_t>(t >> 48)) << 32;
+}
+
+// The index of the last digit of `d` that is not 0. The first one never is: or-ing 1 into
+// its byte tells the compiler so, and saves the test for a zero word.
+[[gnu::always_inline]] inline int lastNonZero(uint64_t d) noexcept {
+    const uint64_t values = d - 0x303030303030u;  // digit values, no borrows
+    return (63 - std::countl_zero(values | 1)) >> 3;
+}
+
 // The "%g" text of the six significant digits `digits` (100000..999999) times 10^(e10 - 5),
 // sign already written: fixed notation for exponents -4..5, otherwise exponent notation,
 // trailing zeros removed either way. Writes whole words; the bytes past the end are scratch.
-[[gnu::always_inline]] inline char* spellG(char* out, uint32_t digits, int e10) noexcept {
-    const uint32_t top = digits / 10000;
-    const uint32_t rest = digits - top * 10000;
-    const uint32_t middle = rest / 100;
-    // The six digits as ASCII, the first in the lowest byte.
-    const uint64_t d = pairWord(top) | pairWord(middle) << 16 | pairWord(rest - middle * 100) << 32;
-    const uint64_t values = d - 0x303030303030u;            // digit values, no borrows
-    const int last = (63 - std::countl_zero(values)) >> 3;  // the last digit that is not 0
-
+char* spellG(char* out, uint32_t digits, int e10) noexcept {
+    const uint64_t d = asciiDigits6(digits);
+    const int last = lastNonZero(d);
     if (e10 >= 0 && e10 < 6) {
         const int whole = 8 * (e10 + 1);
         const uint64_t mask = (uint64_t{1} << whole) - 1;
@@ -214,6 +261,34 @@ inline double scaleBy(double a, int k) noexcept {
     return out + 2;
 }
 
+// For 0 <= e10 <= 5: the digits up to the point, then the point, then the rest, as masks.
+struct PointMask {
+    uint64_t whole;  // the bytes before the point
+    uint64_t point;  // '.' in the byte after them
+};
+constexpr auto kPointMasks = [] {
+    std::array<PointMask, 6> masks{};
+    for (int e10 = 0; e10 < 6; ++e10) {
+        const int bits = 8 * (e10 + 1);
+        masks[static_cast<size_t>(e10)] = {(uint64_t{1} << bits) - 1, uint64_t{'.'} << bits};
+    }
+    return masks;
+}();
+
+// spellG for -4 <= e10 <= 5 (fixed notation), with the point placed by table.
+[[gnu::always_inline]] inline char* spellFixed(char* out, uint32_t digits, int e10) noexcept {
+    const uint64_t d = asciiDigits6(digits);
+    const int last = lastNonZero(d);
+    if (e10 >= 0) {
+        const PointMask& m = kPointMasks[static_cast<size_t>(e10)];
+        store8(out, (d & m.whole) | m.point | (d & ~m.whole) << 8);
+        return out + (last > e10 ? last + 2 : e10 + 1);
+    }
+    std::memcpy(out, "0.000000", 8);
+    store8(out + 1 - e10, d);
+    return out + 2 - e10 + last;
+}
+
 // "%g" of a float, from its bits alone. The value is m * 2^e with m below 2^24; scaled by
 // 10^k it has six integer digits. With T the table's 128-bit mantissa of 10^k and m shifted
 // left to m' so that the units of the scaled value sit at bit 137, the product m' * T holds
@@ -222,7 +297,7 @@ inline double scaleBy(double a, int k) noexcept {
 // more than 4 m' units from both (checked for every exponent when the table was made, and by
 // the exhaustive comparison tool). So the digits are exact, and a fraction within m' units
 // above one half is an exact tie, which printf rounds to even.
-char* formatFloatBits(char* out, uint32_t bits) noexcept {
+[[gnu::noinline]] char* formatFloatAny(char* out, uint32_t bits) noexcept {
     const uint32_t magnitude = bits & 0x7FFFFFFF;
     uint32_t m = bits & 0x7FFFFF;
     if (magnitude >= 0x7F800000) return nonFinite(out, m != 0, bits != magnitude);
@@ -261,10 +336,109 @@ char* formatFloatBits(char* out, uint32_t bits) noexcept {
     return spellG(out, digits, e10);
 }
 
+// The six digits and the decimal exponent of a float in fixed notation, 10^-4 <= |v| < 10^6:
+// nearly every coordinate. There m times a scale from the table is v * 10^(5 - e10) exactly,
+// with the six digits above bit 40 and the fraction below, so one multiplication decides the
+// digits and every tie exactly. `fixed` is false for every other value (zero, subnormals and
+// non-finite values by their table entries) and when rounding carries into a seventh digit;
+// the digits are then meaningless. No stores and no branches, so that the values of a row can
+// be worked on side by side.
+struct FixedDigits {
+    uint32_t digits;
+    int e10;
+    bool fixed;
+};
+[[gnu::always_inline]] inline FixedDigits fixedDigits(uint32_t bits) noexcept {
+    const uint32_t magnitude = bits & 0x7FFFFFFF;
+    const uint32_t biased = magnitude >> 23;
+    const Decade& decade = kDecades[biased];
+    const uint32_t bump = magnitude >= decade.threshold ? 1 : 0;
+    const int e10 = decade.estimate + static_cast<int>(bump);
+    const bool inRange = static_cast<unsigned>(e10 + 4) <= 9;
+    // Values out of range multiply by row 0 instead, and their digits are discarded.
+    const uint64_t scale = kFixedScales[inRange ? biased - kFixedFirst : 0][bump];
+    const uint64_t p = uint64_t{(bits & 0x7FFFFF) | 0x800000} * scale;
+    auto digits = static_cast<uint32_t>(p >> 40);
+    // The fraction moved to the top, where one half is bit 63. Its bit 0 is always clear, so
+    // with the last digit's parity there it exceeds one half exactly when printf rounds up:
+    // above one half, or one half and odd (ties to even).
+    const uint64_t fraction = p << 24;
+    digits += (fraction | (digits & 1)) > uint64_t{1} << 63 ? 1 : 0;
+    return {digits, e10, inRange && digits != 1000000};
+}
+
+// The sign (written unconditionally, kept only for negative values: a branch would be
+// mispredicted on mixed signs) and the fixed-notation text.
+[[gnu::always_inline]] inline char* spellFixedSigned(char* out, uint32_t bits,
+                                                     const FixedDigits& f) noexcept {
+    *out = '-';
+    return spellFixed(out + (bits >> 31), f.digits, f.e10);
+}
+
+[[gnu::always_inline]] inline char* formatFloatBits(char* out, uint32_t bits) noexcept {
+    const FixedDigits f = fixedDigits(bits);
+    if (!f.fixed) [[unlikely]]
+        return formatFloatAny(out, bits);
+    return spellFixedSigned(out, bits, f);
+}
+
+// Rows of W floats, each followed by a space, the last by a comma. The digits of the whole
+// row are worked out before any is written, which lets the processor overlap the values'
+// chains of multiplications and table lookups. The loops are unrolled by request: GCC leaves
+// them rolled at -O2, and the row's values then go through memory.
+template <int W>
+char* formatFloatRows(char* out, const float* v, uint32_t rows) noexcept {
+    for (uint32_t r = 0; r < rows; ++r, v += W) {
+        uint32_t bits[W];
+        FixedDigits f[W];
+        bool fixed = true;
+#pragma GCC unroll 4
+        for (int i = 0; i < W; ++i) {
+            bits[i] = std::bit_cast<uint32_t>(v[i]);
+            f[i] = fixedDigits(bits[i]);
+            fixed &= f[i].fixed;
+        }
+        if (fixed) [[likely]] {
+#pragma GCC unroll 4
+            for (int i = 0; i < W; ++i) {
+                out = spellFixedSigned(out, bits[i], f[i]);
+                *out++ = ' ';
+            }
+        } else {
+            for (int i = 0; i < W; ++i) {
+                out = f[i].fixed ? spellFixedSigned(out, bits[i], f[i])
+                                 : formatFloatAny(out, bits[i]);
+                *out++ = ' ';
+            }
+        }
+        out[-1] = ',';
+    }
+    return out;
+}
+
 }  // namespace
 
 char* formatFloatG(char* out, float v) noexcept {
     return formatFloatBits(out, std::bit_cast<uint32_t>(v));
+}
+
+char* formatFloatGGroups(char* out, const float* v, uint32_t groups, int width) noexcept {
+    switch (width) {
+        case 3:
+            return formatFloatRows<3>(out, v, groups);
+        case 4:
+            return formatFloatRows<4>(out, v, groups);
+        default:
+            break;
+    }
+    for (uint32_t g = 0; g < groups; ++g) {
+        for (int i = 0; i < width; ++i) {
+            out = formatFloatBits(out, std::bit_cast<uint32_t>(*v++));
+            *out++ = ' ';
+        }
+        out[-1] = ',';
+    }
+    return out;
 }
 
 char* formatG(char* out, double v) noexcept {

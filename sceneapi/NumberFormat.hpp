@@ -20,6 +20,10 @@ inline constexpr size_t kMaxInt = 12;
 // arithmetic; other doubles keep a path that is exact at every tie.
 char* formatFloatG(char* out, float v) noexcept;
 char* formatG(char* out, double v) noexcept;
+// `groups` groups of `width` floats, each printf("%g"), with a space between the values of a
+// group and a comma after each group: a line of a float array at once. The buffer must hold
+// groups * width * kMaxG bytes.
+char* formatFloatGGroups(char* out, const float* v, uint32_t groups, int width) noexcept;
 // printf("%16.16f", v)
 char* formatFixed16(char* out, double v) noexcept;
 // printf("%.3f", v)
@@ -92,10 +96,15 @@ inline char* formatUnsigned(char* out, uint32_t v) noexcept {
     return detail::exactly4(detail::exactly4(out, middle), rest - middle * 10000);
 }
 
+// A branch for the sign: the ints written are almost all indices, never negative, and the
+// branch costs less than computing the sign's byte into every number.
 inline char* formatInt(char* out, int32_t v) noexcept {
-    const auto u = static_cast<uint32_t>(v);
-    *out = '-';  // kept only for negative values
-    return formatUnsigned(out + (u >> 31), v < 0 ? 0u - u : u);
+    auto u = static_cast<uint32_t>(v);
+    if (v < 0) [[unlikely]] {
+        *out++ = '-';
+        u = 0u - u;
+    }
+    return formatUnsigned(out, u);
 }
 
 }  // namespace vex::numfmt

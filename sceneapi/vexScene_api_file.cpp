@@ -953,104 +953,103 @@ void vexScene_api_file::writeArray(int32_t code, const SceneArray& array) {
                 break;
         }
     }
-    // Nine elements on the first line and eight on each later one. A line is formatted in one
-    // piece with the line feed and indentation that follow it; `format` writes element i (at
-    // most maxElement bytes) and returns the end.
+    // Nine elements on the first line and eight on each later one; `formatRun` writes elements
+    // [first, end), each followed by a comma (at most maxElement + 1 bytes each), and returns
+    // the end. Lines go out in blocks of about 16 KB, each line with the line feed and
+    // indentation that follow it, so the buffer's capacity is checked once per block rather
+    // than per line. While capturing (into a local buffer of one line) or when the indentation
+    // is too deep to copy whole, a block is one line.
     const int spaces = (mode_ & kNoIndentation) ? 0 : std::max(level_, 0);
     const bool inlineIndent = spaces < static_cast<int>(sizeof kSpaces);
-    const auto elementText = [&](size_t maxElement, auto&& format) {
+    const auto elementRuns = [&](size_t maxElement, auto&& formatRun) {
         plain("[ ", 2);
+        const size_t maxLine = 9 * (maxElement + 1) + sizeof kSpaces;  // line feed, kSpaces whole
+        const uint32_t blockLines =
+            capture_ || !inlineIndent ? 1
+                                      : static_cast<uint32_t>(std::max<size_t>(1, 16384 / maxLine));
         for (uint32_t first = 0; first < count;) {
-            const uint32_t end = first == 0 ? std::min<uint32_t>(count, 9)
-                                            : first + std::min<uint32_t>(count - first, 8);
-            const bool lineFeed = end - 1 != 0 && (end - 1) % 8 == 0;
-            const bool last = end == count;
-            emitFormatted((end - first) * (maxElement + 1) + sizeof kSpaces, [&](char* p) {
-                for (uint32_t i = first, stop = end; i < stop; ++i) {
-                    p = format(p, i);
-                    *p++ = ',';
-                }
-                if (last) p[-1] = ' ';
-                if (lineFeed && inlineIndent) {
-                    *p++ = '\n';
-                    std::memcpy(p, kSpaces, static_cast<size_t>(spaces));
-                    p += spaces;
+            // Lines end after elements 9, 17, 25, ...
+            const uint32_t blockEnd =
+                first + std::min<uint32_t>(count - first, 8 * blockLines + (first == 0 ? 1 : 0));
+            emitFormatted(blockLines * maxLine, [&](char* p) {
+                for (uint32_t line = first; line < blockEnd;) {
+                    const uint32_t end = std::min(blockEnd, line == 0 ? 9 : line + 8);
+                    p = formatRun(p, line, end);
+                    if (end == count) p[-1] = ' ';
+                    if (end - 1 != 0 && (end - 1) % 8 == 0 && inlineIndent) {
+                        *p++ = '\n';
+                        std::memcpy(p, kSpaces, sizeof kSpaces - 1);  // a fixed size: no call
+                        p += spaces;
+                    }
+                    line = end;
                 }
                 return p;
             });
-            if (lineFeed && !inlineIndent) {
+            if (blockEnd - 1 != 0 && (blockEnd - 1) % 8 == 0 && !inlineIndent) {
                 plain("\n", 1);
                 indentation();
             }
-            first = end;
+            first = blockEnd;
         }
         plain("] ", 2);
     };
+    // The same with `format(p, e)` writing the element at e, of `stride` scalars, alone. The
+    // element pointer and the stride are locals of the loop: the output's char stores may
+    // alias any memory, so values reached through references are loaded again per element.
+    const auto elementText = [&](size_t maxElement, const auto* data, size_t stride, auto format) {
+        elementRuns(maxElement, [&](char* p, uint32_t first, uint32_t end) {
+            const size_t step = stride;
+            const auto* e = data + size_t{first} * step;
+            for (uint32_t i = first; i < end; ++i, e += step) {
+                p = format(p, e);
+                *p++ = ',';
+            }
+            return p;
+        });
+    };
     switch (code) {
-        case kFloat3Array: {
-            const auto* f = static_cast<const float*>(array.data);
-            elementText(3 * (kMaxG + 1), [&](char* p, uint32_t i) {
-                const float* e = f + size_t{i} * 3;
-                p = formatFloatG(p, e[0]);
-                *p++ = ' ';
-                p = formatFloatG(p, e[1]);
-                *p++ = ' ';
-                return formatFloatG(p, e[2]);
-            });
-            break;
-        }
+        case kFloat3Array:
         case kFloat4Array: {
             const auto* f = static_cast<const float*>(array.data);
-            elementText(4 * (kMaxG + 1), [&](char* p, uint32_t i) {
-                const float* e = f + size_t{i} * 4;
-                for (int k = 0; k < 3; ++k) {
-                    p = formatFloatG(p, e[k]);
-                    *p++ = ' ';
-                }
-                return formatFloatG(p, e[3]);
+            const int width = code == kFloat3Array ? 3 : 4;
+            elementRuns(static_cast<size_t>(width) * (kMaxG + 1), [&](char* p, uint32_t first,
+                                                                      uint32_t end) {
+                return formatFloatGGroups(p, f + size_t{first} * width, end - first, width);
             });
             break;
         }
-        case kDouble3Array: {
-            const auto* d = static_cast<const double*>(array.data);
-            elementText(3 * (kMaxG + 1), [&](char* p, uint32_t i) {
-                const double* e = d + size_t{i} * 3;
-                p = formatG(p, e[0]);
-                *p++ = ' ';
-                p = formatG(p, e[1]);
-                *p++ = ' ';
-                return formatG(p, e[2]);
-            });
+        case kDouble3Array:
+            elementText(3 * (kMaxG + 1), static_cast<const double*>(array.data), 3,
+                        [](char* p, const double* e) {
+                            p = formatG(p, e[0]);
+                            *p++ = ' ';
+                            p = formatG(p, e[1]);
+                            *p++ = ' ';
+                            return formatG(p, e[2]);
+                        });
             break;
-        }
-        case kFloatArray: {
-            const auto* f = static_cast<const float*>(array.data);
-            elementText(kMaxG, [&](char* p, uint32_t i) {
-                return formatFloatG(p, finiteOrMinusOne(f[i]));
-            });
+        case kFloatArray:
+            elementText(
+                kMaxG, static_cast<const float*>(array.data), 1,
+                [](char* p, const float* e) { return formatFloatG(p, finiteOrMinusOne(*e)); });
             break;
-        }
-        case kDoubleArray: {
-            const auto* d = static_cast<const double*>(array.data);
-            elementText(kMaxFixed, [&](char* p, uint32_t i) {
-                return formatFixed16(p, finiteOrMinusOne(d[i]));
-            });
+        case kDoubleArray:
+            elementText(
+                kMaxFixed, static_cast<const double*>(array.data), 1,
+                [](char* p, const double* e) { return formatFixed16(p, finiteOrMinusOne(*e)); });
             break;
-        }
         case kIntArray:
-        case kInt23Array: {
-            const auto* v = static_cast<const int32_t*>(array.data);
-            elementText(kMaxInt, [&](char* p, uint32_t i) { return formatInt(p, v[i]); });
+        case kInt23Array:
+            elementText(kMaxInt, static_cast<const int32_t*>(array.data), 1,
+                        [](char* p, const int32_t* e) { return formatInt(p, *e); });
             break;
-        }
-        case kBoolArray: {
-            const auto* v = static_cast<const int32_t*>(array.data);
-            elementText(1, [&](char* p, uint32_t i) {
-                *p = v[i] != 0 ? '1' : '0';
-                return p + 1;
-            });
+        case kBoolArray:
+            elementText(1, static_cast<const int32_t*>(array.data), 1,
+                        [](char* p, const int32_t* e) {
+                            *p = *e != 0 ? '1' : '0';
+                            return p + 1;
+                        });
             break;
-        }
         case kMatrixArray: {
             const auto* m = static_cast<const double*>(array.data);
             plain("[ ", 2);

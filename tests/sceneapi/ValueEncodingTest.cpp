@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <random>
+#include <tuple>
 
 #include "support/WriterHarness.hpp"
 
@@ -128,6 +130,66 @@ TEST(ValueEncoding, TextArraysBreakAfterNineThenEveryEight) {
     EXPECT_TRUE(nested(1).ends_with("8,\n" + std::string(70, ' ') + "9 ] ,\n"));
     EXPECT_TRUE(
         nested(0x400001).ends_with("geometry \"m\" {\n\"t\" [ 0,1,2,3,4,5,6,7,8,\n9 ] ,\n"));
+}
+
+// Arrays long enough to be written in several blocks of lines, against the rule itself: nine
+// elements on the first line, then eight, each later line starting with the indentation.
+TEST(ValueEncoding, LongTextArraysAtEveryIndentationAndWhileCapturing) {
+    std::mt19937 rng(15);
+    std::vector<int> ints(2001);
+    std::vector<float> triples(3 * 701);
+    for (int& v : ints) v = static_cast<int>(rng()) >> (rng() % 32);  // every length, both signs
+    for (float& v : triples)
+        v = std::ldexp(static_cast<float>(rng() % 2000000) - 1e6f,
+                       static_cast<int>(rng() % 40) - 30);
+    const auto expected = [](size_t n, const std::string& indent, auto element) {
+        std::string s = "[ ";
+        char text[64];
+        for (size_t i = 0; i < n; ++i) {
+            s.append(text, element(text, i)) += i + 1 < n ? "," : " ";
+            if (i != 0 && i % 8 == 0) s += "\n" + indent;
+        }
+        return s + "] ";
+    };
+    const auto intText = [&](const std::string& indent) {
+        return expected(ints.size(), indent, [&](char* t, size_t i) {
+            return static_cast<size_t>(std::snprintf(t, 64, "%d", ints[i]));
+        });
+    };
+    const auto tripleText = [&](const std::string& indent) {
+        return expected(triples.size() / 3, indent, [&](char* t, size_t i) {
+            const float* e = &triples[3 * i];
+            return static_cast<size_t>(std::snprintf(t, 64, "%g %g %g", e[0], e[1], e[2]));
+        });
+    };
+    const SceneArray intArray{ints.data(), static_cast<uint32_t>(ints.size())};
+    const SceneArray tripleArray{triples.data(), static_cast<uint32_t>(triples.size() / 3)};
+    // Written directly, 2 or 70 levels deep (70: beyond the inline indentation) or unindented.
+    for (const auto& [levels, mode, indent] :
+         {std::tuple{2, 1, std::string(2, ' ')}, std::tuple{70, 1, std::string(70, ' ')},
+          std::tuple{2, 0x400001, std::string()}}) {
+        const std::string out = writerOutput(
+            [&](W& w) {
+                for (int i = 0; i < levels; ++i) w.begin_geometry("m");
+                w.set_value("i", kIntArray, &intArray);
+                w.set_value("f", kFloat3Array, &tripleArray);
+            },
+            mode);
+        EXPECT_TRUE(out.ends_with(indent + "\"i\" " + intText(indent) + ",\n" + indent + "\"f\" " +
+                                  tripleText(indent) + ",\n"))
+            << levels << " levels";
+    }
+    // Captured inside a shader: one level within the capture.
+    std::string captured;
+    writerOutput([&](W& w) {
+        w.begin_shader(nullptr, "env");
+        w.set_value("i", kIntArray, &intArray);
+        w.set_value("f", kFloat3Array, &tripleArray);
+        w.end_shader();
+        captured = w.captured_text()->text();
+    });
+    EXPECT_EQ(captured,
+              "\"env\" {\n \"i\" " + intText(" ") + ",\n \"f\" " + tripleText(" ") + ",\n}");
 }
 
 TEST(ValueEncoding, TextArraysOfEveryCode) {
