@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "reader/NumberStage.hpp"
@@ -186,7 +187,7 @@ struct SceneReader::Impl {
         throw ParseError(source, failLine, failMessage);
     }
 
-    // Lexer.cpp
+    // Lexer.cpp: lex() takes a piece of input, finishLexer() the end of it.
     void lex(const char* p, const char* end);
     const char* between(const char* p, const char* end);
     const char* numberRun(const char* p, const char* end);
@@ -206,7 +207,7 @@ struct SceneReader::Impl {
     void emitBinary();
     void finishLexer();
 
-    // Grammar.cpp
+    // Grammar.cpp: token() takes each token the lexer completes.
     void token(const Tok& t);
     void push(Frame&& f);
     void body(const Tok& t);
