@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "preview/Preview.hpp"
+#include "reader/SceneText.hpp"
 #include "reader/SceneTree.hpp"
 #include "renderer/GroupKinds.hpp"
-#include "renderer/SceneText.hpp"
 
 namespace vex::raymint {
 

@@ -17,10 +17,10 @@
 #include <filesystem>
 
 #include "reader/SceneReader.hpp"
+#include "reader/SceneText.hpp"
 #include "renderer/InstanceRecords.hpp"
 #include "renderer/LiveWire.hpp"
 #include "renderer/PosixFiles.hpp"
-#include "renderer/SceneText.hpp"
 
 namespace vex::raymint {
 

@@ -1,4 +1,4 @@
-#include "renderer/SceneText.hpp"
+#include "reader/SceneText.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <regex>
 
-#include "RendererTestSupport.hpp"
-#include "renderer/SceneText.hpp"
-#include "support/WriterHarness.hpp"
+#include "ReaderTestSupport.hpp"
+#include "reader/SceneText.hpp"
 
 namespace vex::test {
 namespace {
@@ -113,9 +113,11 @@ TEST_P(SceneTextRoundTrip, TreeComesBackUnchangedAndTextIsAFixedPoint) {
     const Document first = parseString(original);
     const std::string text = sceneText(first);
     const Document second = parseString(text, "<written>");
-    std::string where;
-    EXPECT_TRUE(sameBlock(first.root, second.root, where)) << where << "\n" << text;
-    EXPECT_EQ(first.header, second.header);
+    // Every kind, byte and bit, but not the line numbers: the writer lays lines out its own way.
+    const auto withoutLines = [](const Document& doc) {
+        return std::regex_replace(readertest::dump(doc), std::regex("@[0-9]+"), "@");
+    };
+    EXPECT_EQ(withoutLines(first), withoutLines(second)) << text;
     EXPECT_EQ(sceneText(second), text);
 }
 
@@ -187,6 +189,7 @@ TEST(SceneText, NumbersNamesAndFailures) {
     EXPECT_EQ(SceneTextWriter::nameText("plain", true), "xX706c61696e");
     EXPECT_EQ(SceneTextWriter::nameText(std::string("\0", 1)), "xX00");
 
+#ifndef _WIN32
     // A full disk is a failure the caller sees, not a short file that looks complete.
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
@@ -197,6 +200,7 @@ TEST(SceneText, NumbersNamesAndFailures) {
         EXPECT_TRUE(writer.failed());
     }
     std::fclose(full);
+#endif
 }
 
 }  // namespace
