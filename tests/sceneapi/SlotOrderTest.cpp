@@ -1,18 +1,12 @@
-// Pins the virtual-table layout of the binary contracts. Under the Itanium C++ ABI a
-// pointer to a virtual member holds 1 + the byte offset of its virtual-table entry; the
-// virtual destructor takes two entries (complete and deleting), so the operation of
-// slot N (N >= 1) sits at entry N + 1. Casting each member to its exact type also pins
-// the argument and result types: a changed signature does not compile.
+// Pins the virtual-table layout of the scene interface, a binary contract with the renderer's
+// live-link library. The virtual destructor takes two entries, so the operation of slot N
+// (N >= 1) sits at entry N + 1; casting to the exact type pins each signature as well.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 
-#include "sceneapi/LightFactory.hpp"
-#include "sceneapi/LightNode.hpp"
 #include "sceneapi/vexScene_api.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
-#include "sceneapi/vexSceneapi_oo.hpp"
 #include "support/VtableEntry.hpp"
 
 namespace {
@@ -24,8 +18,6 @@ using vex::test::MemberOf;
     EXPECT_EQ(entryOf(static_cast<MemberOf<Class, Type>>(&Class::member)), (n) + 1) << #member
 
 using Api = vexScene_api;
-using Oo = vex::vexSceneapi_oo;
-using Str = const std::string&;
 
 TEST(SlotOrder, SceneInterfaceHasItsSixtyEightSlots) {
     SLOT(Api, 1, reserved_1, void());
@@ -96,46 +88,6 @@ TEST(SlotOrder, SceneInterfaceHasItsSixtyEightSlots) {
     SLOT(Api, 66, print, void(const char*));
     SLOT(Api, 67, error, void(const char*));
     SLOT(vexScene_api_file, 68, modify_camera, bool(const char*));
-}
-
-TEST(SlotOrder, WrapperSlots) {
-    SLOT(Oo, 1, set_api, int(vexScene_api*));
-    SLOT(Oo, 2, next_id, int());
-    SLOT(Oo, 3, write, void(vex::LightNode&));
-    SLOT(Oo, 4, progress, void(Str, float));
-    SLOT(Oo, 5, begin_group, void(Str));
-    SLOT(Oo, 6, end_group, void());
-    SLOT(Oo, 7, new_shader, int(Str));
-    SLOT(Oo, 8, end_shader, void());
-    SLOT(Oo, 9, set_cstring, void(const char*, const char*));
-    SLOT(Oo, 10, set_string, void(Str, Str));
-    SLOT(Oo, 11, set_float3, void(Str, const float*));
-    SLOT(Oo, 12, set_double3, void(Str, const double*));
-    SLOT(Oo, 13, set_double, void(Str, double));
-    SLOT(Oo, 14, set_float, void(Str, float));
-    SLOT(Oo, 15, set_int, void(Str, int));
-    SLOT(Oo, 16, set_bool, void(Str, bool));
-    SLOT(Oo, 17, set_matrix_array, void(Str, const std::vector<Oo::Matrix>&));
-    SLOT(Oo, 18, set_int_array, void(Str, const std::vector<int>&));
-    SLOT(Oo, 19, set_float_array, void(Str, const std::vector<float>&));
-    SLOT(Oo, 20, set_double_array, void(Str, const std::vector<double>&));
-    SLOT(Oo, 21, set_float3_array, void(Str, const std::vector<Oo::Float3>&));
-    SLOT(Oo, 22, transform, void(const double*));
-    SLOT(Oo, 23, transform, void(const double*, bool));
-    SLOT(Oo, 24, flags, void(unsigned));
-    SLOT(Oo, 25, api, vexScene_api * ());
-    EXPECT_EQ(entryOf(&Oo::error), -1) << "error is not virtual";
-}
-
-TEST(SlotOrder, FactoryAndNodeSlots) {
-    SLOT(vex::LightFactory, 1, scene_api, vexScene_api * ());
-    SLOT(vex::LightFactory, 2, begin, void(vex::vexSceneapi_oo&));
-    SLOT(vex::LightFactory, 3, close, void());
-    // The node interface puts its destructor last, so its entries count from 0.
-    using Node = vex::LightNode;
-    EXPECT_EQ(entryOf(static_cast<void (Node::*)(vex::vexSceneapi_oo&)>(&Node::emit)), 0);
-    EXPECT_EQ(entryOf(static_cast<void (Node::*)(vex::vexSceneapi_oo&)>(&Node::define)), 1);
-    EXPECT_EQ(entryOf(static_cast<bool (Node::*)() const>(&Node::isDefined)), 2);
 }
 
 }  // namespace

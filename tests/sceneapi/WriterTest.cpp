@@ -1,259 +1,238 @@
-// Exact text of the scene file writer's statements, blocks and shader captures.
+// Exact text and binary output of the scene file writer: statements, blocks, shader
+// captures, names, and the values of every type code, arrays and lists.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include "support/WriterHarness.hpp"
 
 namespace {
 
-using vex::test::kAsConstructed;
+using vex::test::bytes;
 using vex::test::writerOutput;
 using W = vexScene_api_file;
 
-TEST(Writer, DefinitionGroupAtLevelZeroThenStatementForm) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  w.begin_group("Body 1", false);
-                  const int32_t v = 5;
-                  w.set_value("count", kInt, &v);
-                  w.end_group();
-              }),
-              "\n#define group \"Body 1\" {\n count 5\n}\n");
+std::string golden(const char* name) {
+    return vex::test::readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/" + name);
 }
 
-TEST(Writer, EveryIndentingPieceStartsWithTheIndentation) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  w.begin_group("a", true);
-                  w.begin_group("b", true);
-                  w.begin_group("c", false);
-                  w.end_group();
-                  w.end_group();
-                  w.end_group();
-              }),
-              "\ngroup \"a\" {\n\n group \"b\" {\n\n  #define   group \"c\" {\n  }\n }\n}\n");
+template <class T>
+void value(W& w, int32_t code, const std::vector<T>& elements) {
+    const SceneArray a{elements.data(), static_cast<uint32_t>(elements.size())};
+    w.set_value("a", code, &a);
 }
 
-TEST(Writer, IndentationFollowsLineFeedsAndTheModeFlag) {
-    const auto body = [](W& w) {
-        w.begin_load("m");
-        w.begin_load("n");
-        w.print_formatted("a\nb\n");
-        w.print_formatted("%s", "");
-        w.end_load();
-        w.end_load();
-    };
-    EXPECT_EQ(writerOutput(body, 1), "load \"m\" {\n load \"n\" {\n  a\n  b\n   }\n}\n");
-    // Bit 22 switches indentation off; that is also the state before any set_mode.
-    const std::string flat = "load \"m\" {\nload \"n\" {\na\nb\n}\n}\n";
-    EXPECT_EQ(writerOutput(body, 0x400001), flat);
-    EXPECT_EQ(writerOutput(body, kAsConstructed), flat);
-}
-
-TEST(Writer, VersionBannerAndMessages) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  w.version(9);
-                  w.version(-1);
-                  w.print("100%d done");
-                  w.error("bad \"mesh\"");
-              }),
-              "version 9\n\nversion 20\n\n#print \"100%d done\"\n#error \"bad \"mesh\"\"\n");
-}
-
-TEST(Writer, TopLevelBlocksAreRefusedInsideAnObject) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  w.begin_object("o", true);
-                  EXPECT_FALSE(w.begin_camera(nullptr));
-                  EXPECT_FALSE(w.begin_options());
-                  EXPECT_FALSE(w.begin_image());
-                  EXPECT_FALSE(w.modify_camera("c"));
-                  w.end_object();
-                  EXPECT_TRUE(w.begin_options());
-                  w.end_options();
-                  EXPECT_TRUE(w.begin_camera("cam"));
-                  EXPECT_FALSE(w.begin_image());
-                  w.end_camera();
-                  EXPECT_TRUE(w.begin_image());
-                  w.end_image();
-                  EXPECT_TRUE(w.modify_camera(nullptr));
-                  w.end_camera();
-              }),
-              "object \"o\" {\n #modify }\n\noptions {\n}\n\ncamera \"cam\" {\n}\n\nimage {\n}\n"
-              "#modify \ncamera {\n}\n");
-}
-
-TEST(Writer, ClosingAnUnopenedTopLevelBlockWritesNothingAndLeavesParameterForm) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  w.begin_group("g", true);
-                  w.end_camera();
-                  const int32_t one = 1;
-                  w.set_value("x", kInt, &one);
-                  w.end_group();
-              }),
-              "\ngroup \"g\" {\n \"x\" 1,\n}\n");
-}
-
-TEST(Writer, BlockShapesAndTheirContexts) {
-    const double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 1.0000001, -2.5, 1};
+// Every operation in every kind of block, and values of every code, each part announced by a
+// #print. It checks only results: without a stream it runs the same.
+void everyStatement(W& w) {
+    const int32_t one = 1;
+    w.print("stray ends are harmless and leave the level at 0; then groups");
+    for (auto end : {&W::end_group, &W::end_shader, &W::pop_capture, &W::end_list, &W::end_object,
+                     &W::end_load})
+        (w.*end)();
+    w.begin_group("Body 1", false);
+    w.set_value("count", kInt, &one);
+    w.set_value("s", 8, &one);  // a code without text form
+    w.begin_group("b", true);
+    w.begin_group("c", false);
+    w.print_formatted("a\nb\n");
+    w.print_formatted("%s", "");
+    for (int i = 0; i < 3; ++i) w.end_group();
+    w.print("top-level blocks, refused inside an object and after each other; block shapes");
+    w.begin_object("o", true);
+    EXPECT_FALSE(w.begin_camera(nullptr) || w.begin_options() || w.begin_image());
+    EXPECT_FALSE(w.modify_camera("c"));
+    w.end_object();
+    EXPECT_TRUE(w.begin_options());
+    w.set_value("x", kInt, &one);
+    w.end_options();
+    EXPECT_TRUE(w.begin_camera("cam"));
+    EXPECT_FALSE(w.begin_image());
+    w.end_camera();
+    EXPECT_TRUE(w.begin_image());
+    w.end_image();
+    EXPECT_TRUE(w.modify_camera(nullptr));
+    w.end_camera();
+    w.begin_group("g", true);
+    w.end_camera();  // not open: writes nothing and leaves parameter form
+    w.set_value("x", kInt, &one);
+    w.end_group();
+    w.begin_object("obj", false);
+    w.set_value("a", kInt, &one);
+    w.begin_geometry("triangle_mesh");
+    w.set_value("b", kInt, &one);
+    w.end_geometry();
+    w.begin_material("mat", true);
+    w.set_value("c", kInt, &one);
+    w.end_material();
+    w.end_object();
+    w.begin_animation("p", "q");
+    w.set_value("d", kInt, &one);
+    w.end_animation();
+    w.begin_output("a", "b", "c");
+    w.set_value("e", kInt, &one);
+    w.end_output();
+    w.set_value("f", kInt, &one);
+    w.begin_light("l");
+    w.end_light();
+    w.begin_accel("acc");
+    w.set_value("g", kInt, &one);
+    w.end_accel();
+    w.begin_matrix("mx");
+    w.end_matrix();
+    w.begin_material("m2", false);
+    w.end_material();
+    w.use_material("m2");
+    const double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.1, 1e-50, -2.5, 1};  // as floats
     const double x = 1.5, y = -2, z = 1e-5;
-    const int32_t one = 1;
-    EXPECT_EQ(writerOutput([&](W& w) {
-                  w.begin_object("obj", false);
-                  w.set_value("a", kInt, &one);  // statement form
-                  w.begin_geometry("triangle_mesh");
-                  w.set_value("b", kInt, &one);  // parameter form
-                  w.end_geometry();
-                  w.begin_material("mat", true);
-                  w.set_value("c", kInt, &one);  // material keeps the object's form
-                  w.end_material();
-                  w.end_object();
-                  w.begin_animation("p", "q");
-                  w.end_animation();
-                  w.begin_output("a", "b", "c");
-                  w.end_output();
-                  w.begin_light("l");
-                  w.end_light();
-                  w.begin_accel("acc");
-                  w.end_accel();
-                  w.begin_matrix("mx");
-                  w.end_matrix();
-                  w.begin_material("m2", false);
-                  w.end_material();
-                  w.use_material("m2");
-                  w.transform(m);
-                  w.set_transform(m);
-                  w.scale(x, y, z);
-                  w.rotate(x, y, z);
-                  w.translate(x, y, z);
-              }),
-              "#define object \"obj\" {\n a 1\n geometry \"triangle_mesh\" {\n  \"b\" 1,\n }\n"
-              " material \"mat\" {\n  c 1\n }\n}\n"
-              "animation \"p\" \"q\" {\n}\noutput \"a\" \"b\" \"c\" {\n}\n\nlight \"l\" {\n}\n"
-              "\naccel \"acc\" {\n}\n#define matrix \"mx\" {\n}\n\n#define material \"m2\" {\n}\n"
-              "material \"m2\"\n"
-              "transform 1 0 0 0 0 1 0 0 0 0 1 0 0.1 1 -2.5 1\n"
-              "set transform 1 0 0 0 0 1 0 0 0 0 1 0 0.1 1 -2.5 1\n"
-              "scale 1.5 -2 1e-05\nrotate 1.5 -2 1e-05\ntranslate 1.5 -2 1e-05\n");
-}
-
-TEST(Writer, SmallStatements) {
+    w.transform(m);
+    w.set_transform(m);
+    w.scale(x, y, z);
+    w.rotate(x, y, z);
+    w.translate(x, y, z);
     const unsigned char icon[] = {0x01, 0x02, 0xff};
-    EXPECT_EQ(writerOutput([&](W& w) {
-                  w.id(7);
-                  w.flags(4294967295u);
-                  w.progress("load", 0.5f);
-                  w.icon(icon, 3);
-                  w.blob("key", icon, 0);
-                  w.attribute("process identifier", "Fusion 360, 0x1f");
-                  EXPECT_TRUE(w.render());
-              }),
-              "id 7\nflags 4294967295\nprogress \"load\" 0.500\n\nicon bX0102ff\nkey bX\n"
-              "attribute \"process identifier\" \"Fusion 360, 0x1f\"\n\nrender\n");
-}
-
-// Slots that matter only to the live link write nothing, called through the interface as the
-// scene graph does, and give the fixed results a caller may test.
-TEST(Writer, LiveLinkOnlySlotsWriteNothing) {
-    EXPECT_EQ(writerOutput([](W& w) {
-                  vexScene_api& api = w;
-                  api.reserved_1();
-                  api.reserved_58();
-                  EXPECT_FALSE(api.connect("localhost", 5000, 1) || api.disconnect() ||
-                               api.reserved_4() || api.reserved_64());
-                  EXPECT_EQ(api.reserved_51(), 10);
-                  EXPECT_EQ(api.reserved_52(), 10);
-                  EXPECT_EQ(api.reserved_53(), 0);
-              }),
-              "");
-}
-
-TEST(Writer, NamedAndNumberedShaderDefinitionsAndReferences) {
+    w.id(7);
+    w.flags(4294967295u);
+    w.progress("load", 0.5f);
+    w.icon(icon, 3);
+    w.blob("key", icon, 0);
+    w.attribute("process identifier", "Fusion 360, 0x1f");
+    EXPECT_TRUE(w.render());
+    for (int version : {9, -1}) w.version(version);
+    w.error("bad \"mesh\" 100%d");
+    vexScene_api& api = w;  // slots of the live link only: nothing written, fixed results
+    api.reserved_1();
+    api.reserved_58();
+    EXPECT_FALSE(api.connect("localhost", 5000, 1) || api.disconnect() || api.reserved_4() ||
+                 api.reserved_64());
+    EXPECT_EQ(std::tuple(api.reserved_51(), api.reserved_52(), api.reserved_53()),
+              std::tuple(10, 10, 0));
+    // Names are quoted, or hex when they hold a line feed, a carriage return, a quote or a byte
+    // from 0x80 up.
+    for (const char* name :
+         {"two\nlines", "a\rb", "a\"b", "\x80", "caf\xc3\xa9", "\x7f {s} \\ ok ", ""})
+        w.use_material(name);
     const int32_t four = 4;
-    EXPECT_EQ(writerOutput([&](W& w) {
-                  w.begin_shader("wood", "texture2_rgb");
-                  w.set_value("uv_projection", kInt, &four);
-                  w.end_shader();
-                  w.begin_shader_id("texture2_rgb", 3);
-                  w.set_value("uv_projection", kInt, &four);
-                  w.set_shader_link("color", 3);
-                  w.end_shader();
-                  w.shader_ref(0, 3);
-                  w.shader_ref(1, 3);
-                  w.shader_ref(2, 3);
-                  w.shader_ref(3, 3);
-                  w.shader_ref(5, 7);
-              }),
-              "#define shader \"wood\" \"texture2_rgb\" {\n \"uv_projection\" 4,\n}\n"
-              "#define shader 3 texture2_rgb {\n \"uv_projection\" 4,\n \"color\" ! 3,\n}\n"
-              "surface 3\nshadow 3\nvolume 3\nreflection map 3\n"
-              "// assuming surface shader\nsurface  7\n");
-}
-
-TEST(Writer, CapturedShaderReappearsAtTheLevelOfUse) {
-    std::string captured;
+    w.begin_shader("wood", "texture2_rgb");
+    w.set_value("uv_projection", kInt, &four);
+    w.end_shader();
+    w.begin_shader_id("texture2_rgb", 3);
+    w.set_value("uv_projection", kInt, &four);
+    EXPECT_TRUE(w.set_shader_link("color", 3));
+    w.end_shader();
+    for (uint32_t kind : {0, 1, 2, 3, 5}) w.shader_ref(kind, 3);
+    w.print("captured shaders reappear at the level of use; encoded ones byte for byte");
+    w.begin_group("a", true);
+    w.begin_group("b", true);
     const float color[3] = {0.8f, 0.1f, 0.1f};
-    EXPECT_EQ(writerOutput([&](W& w) {
-                  w.begin_group("a", true);
-                  w.begin_group("b", true);
-                  w.begin_shader(nullptr, "diffuse");
-                  w.set_value("color", kFloat3, color);
-                  w.end_shader();
-                  CaptureBuffer* text = w.captured_text();
-                  ASSERT_NE(text, nullptr);
-                  captured = text->text();
-                  EXPECT_FALSE(text->binary);
-                  w.shader_text(0, text);
-                  w.shader_text(4, text);
-                  w.shader_text(0, nullptr);
-                  w.end_group();
-                  w.end_group();
-              }),
-              "\ngroup \"a\" {\n\n group \"b\" {\n"
-              "  surface   \"diffuse\" {\n   \"color\" 0.8 0.1 0.1,\n  }  \n"
-              "  // assuming surface shader\n"
-              "  surface   \"diffuse\" {\n   \"color\" 0.8 0.1 0.1,\n  }  \n"
-              " }\n}\n");
-    EXPECT_EQ(captured, "\"diffuse\" {\n \"color\" 0.8 0.1 0.1,\n}");
+    w.begin_shader(nullptr, "diffuse");
+    w.set_value("color", kFloat3, color);
+    w.end_shader();
+    for (uint32_t kind : {0, 4}) w.shader_text(kind, w.captured_text());
+    w.shader_text(0, nullptr);
+    w.begin_shader(nullptr, "caf\xc3\xa9");
+    w.set_value("k", kInt, &one);
+    w.end_shader();
+    w.shader_text(0, w.captured_text());
+    for (int i = 0; i < 2; ++i) w.end_group();
+    w.begin_shader(nullptr, "layered");
+    w.push_capture();
+    w.begin_shader(nullptr, "noise");
+    w.set_value("k", kInt, &one);
+    w.end_shader();
+    CaptureBuffer* inner = w.captured_text();
+    w.pop_capture();
+    EXPECT_TRUE(w.set_text_link("layer", inner));
+    w.end_shader();
+    w.set_text_link("top", w.captured_text());
+    w.print("values of every code, then lists");
+    for (int i = 0; i < 5; ++i) w.begin_load("l");
+    w.begin_shader(nullptr, "env");
+    w.set_value("k", kInt, &one);
+    w.end_shader();
+    CaptureBuffer* env = w.captured_text();
+    w.set_value("reflection map", kCapturedText, &env);  // indented by two at any level
+    for (int i = 0; i < 5; ++i) w.end_load();
+    w.begin_geometry("values");
+    const float f4[4] = {1, 2.5f, 1e-7f, -2};
+    const double d3[3] = {0.1, 1e300, -0.0};
+    const int32_t i4[4] = {-1, 0, 2147483647, -2147483647 - 1};
+    for (int32_t code : {kFloat3, kFloat4, kColor4, kFloat2}) w.set_value("f", code, f4);
+    w.set_value("d3", kDouble3, d3);
+    for (int32_t code : {kInt, kInt23, kInt2, kInt3, kInt4}) w.set_value("i", code, i4);
+    for (double d : {0.5, 1e20, double(INFINITY)}) EXPECT_TRUE(w.set_value("d", kDouble, &d));
+    const char* text = "tex ture";
+    w.set_value("s", kString, text);
+    w.set_value("s", kStringRef, &text);
+    w.set_value("s", kString, "\xc3\xa9");
+    for (int32_t b : {1, 2, -1, 0}) w.set_value("b", kBool, &b);
+    for (float f :
+         {INFINITY, -INFINITY, NAN, FLT_MAX, -FLT_MAX, std::nextafter(FLT_MAX, 0.f), 1.5f, -0.f})
+        w.set_value("f", kFloat, &f);
+    const SceneArray single{&one, 1};
+    for (int32_t code : {0, 8, 11, 12, 19, 20, 21, 22, 24, 0x2000}) w.set_value("-", code, &one);
+    for (int32_t code : {0x8000, 0x8008, 0x800B, 0x800E, 0x8010, 0x8011, 0x8012})
+        w.set_value("-", code, &single);
+    std::vector<int> ints(17);
+    std::iota(ints.begin(), ints.end(), 0);
+    value(w, kIntArray, std::vector<int>(ints.begin(), ints.begin() + 10));
+    value(w, kInt23Array, ints);
+    value(w, kFloatArray, std::vector<float>{1.5f, INFINITY, -FLT_MAX, 2});
+    value(w, kFloatArray, std::vector<float>{});
+    value(w, kDoubleArray, std::vector<double>{1e39, 0.25, NAN});
+    value(w, kBoolArray, std::vector<int32_t>{0, 2, -1});
+    value(w, kStringArray, std::vector<const char*>{"a", "b\"c"});
+    value(w, kStringRefArray, std::vector<const char*>{"d"});
+    const std::vector<float> triples = {0, 0, 1, 1, 2, 3};
+    for (int32_t code : {kFloat3Array, kFloat4Array}) {
+        const SceneArray a{triples.data(), code == kFloat3Array ? 2u : 1u};
+        w.set_value("a", code, &a);
+    }
+    const std::vector<double> doubles = {0.1, 2, 3e-9, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1e-50};
+    w.set_value("matrix", kMatrix, doubles.data());  // converted to floats first
+    const SceneArray d3s{doubles.data(), 1}, matrices{doubles.data(), 1};
+    w.set_value("a", kDouble3Array, &d3s);
+    w.set_value("a", kMatrixArray, &matrices);  // doubles stay doubles
+    w.end_geometry();
+    w.begin_list("w");
+    for (int32_t i = 1; i <= 7; ++i) w.add_list_item(kInt, &i);
+    w.end_list();
+    w.begin_list("p");
+    for (float i = 0; i < 5; ++i) {
+        const float t[3] = {i, 0.5f, -1};
+        w.add_list_item(kFloat3, t);
+    }
+    w.end_list();
+    w.begin_list("d");  // no binary form
+    for (double d : {0.5, 0.25}) w.add_list_item(kDouble, &d);
+    w.end_list();
+    w.begin_list("e");
+    w.end_list();
 }
 
-TEST(Writer, NestedCapturesWithPushAndPop) {
-    std::string inner, outer;
-    const int32_t one = 1;
-    const std::string out = writerOutput([&](W& w) {
-        w.begin_shader(nullptr, "layered");
-        w.push_capture();
-        w.begin_shader(nullptr, "noise");
-        w.set_value("k", kInt, &one);
-        w.end_shader();
-        CaptureBuffer* innerText = w.captured_text();
-        w.pop_capture();
-        w.set_text_link("layer", innerText);
-        w.end_shader();
-        inner = innerText->text();
-        outer = w.captured_text()->text();
-        w.set_text_link("top", w.captured_text());
-    });
-    EXPECT_EQ(inner, "\"noise\" {\n \"k\" 1,\n}");
-    EXPECT_EQ(outer, "\"layered\" {\n \"layer\" !  \"noise\" {\n  \"k\" 1,\n } ,\n}");
-    EXPECT_EQ(out, "\"top\" ! " + outer + ",\n");
+TEST(Writer, EveryStatementAndValue) {
+    EXPECT_EQ(writerOutput(everyStatement), golden("statements.rmq"));
+    const std::string flat = writerOutput(everyStatement, 0x400001);
+    EXPECT_EQ(flat, golden("statements-flat.rmq"));
+    EXPECT_EQ(writerOutput(everyStatement, -1), flat);  // unindented until set_mode
+    EXPECT_EQ(writerOutput(everyStatement, 3), golden("statements-binary.rmq"));
+    vexScene_api_file silent(nullptr, true);
+    everyStatement(silent);
+    EXPECT_STREQ(silent.captured_text()->text(), "");
 }
 
 // The indenting write: `level` spaces in front and after every line feed with more behind it.
 std::string indentedAt(const std::string& text, int level) {
     const std::string pad(static_cast<size_t>(level), ' ');
     std::string out = pad;
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == '\n' && i + 1 < text.size()) out += pad;
-    }
-    return out;
-}
-
-std::string hex(const std::string& text) {
-    std::string out = "xX";
-    for (unsigned char c : text)
-        out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    for (size_t i = 0; i < text.size(); ++i)
+        out += text[i] + (text[i] == '\n' && i + 1 < text.size() ? pad : "");
     return out;
 }
 
@@ -266,65 +245,35 @@ TEST(Writer, TextFromTheGrowingCaptureBufferIsCopiedFirst) {
     struct Case {
         const char* what;
         const char* type;  // of the inner shader; a non-ASCII one makes the buffer binary
-        std::function<void(W&, CaptureBuffer*, const char* tail)> call;
-        // What the operation adds, given the buffer before it and the text at its end.
-        std::function<std::string(const std::string& before, const std::string& tail)> adds;
+        std::function<void(W&, CaptureBuffer*, const char* filler)> call;
+        // What the operation adds, given the buffer before it and the filler at its end.
+        std::function<std::string(const std::string&, const std::string&)> adds;
     };
     const Case cases[] = {
-        {"shader_text", "t", [](W& w, CaptureBuffer* b, const char*) { w.shader_text(0, b); },
-         [](const std::string& t, const std::string&) {
-             return " surface " + indentedAt(t + " surface ", 1) + " \n";
-         }},
-        {"shader_text, binary", "caf\xc3\xa9",
-         [](W& w, CaptureBuffer* b, const char*) { w.shader_text(0, b); },
-         [](const std::string& t, const std::string&) { return " surface " + t + " surface  \n"; }},
-        {"set_text_link", "t", [](W& w, CaptureBuffer* b, const char*) { w.set_text_link("x", b); },
-         [](const std::string& t, const std::string&) {
-             return " \"x\" ! " + indentedAt(t + " \"x\" ! ", 1) + " ,\n";
-         }},
-        {"captured text value", "t",
-         [](W& w, CaptureBuffer* b, const char*) { w.set_value("v", kCapturedText, &b); },
-         [](const std::string& t, const std::string&) {
-             return " \"v\" " + indentedAt(t + " \"v\" ", 2) + ",\n";
-         }},
-        {"print", "t", [](W& w, CaptureBuffer* b, const char*) { w.print(b->text()); },
-         [](const std::string& t, const std::string&) {
-             return " #print \"" + indentedAt(t, 1) + "\"\n";
-         }},
-        {"error", "t", [](W& w, CaptureBuffer* b, const char*) { w.error(b->text()); },
-         [](const std::string& t, const std::string&) {
-             return " #error \"" + indentedAt(t, 1) + "\"\n";
-         }},
-        {"encoded name", "t",
-         [](W& w, CaptureBuffer* b, const char*) { w.use_material(b->text()); },
-         [](const std::string& t, const std::string&) { return " material " + hex(t) + "\n"; }},
-        {"two names", "t",
-         [](W& w, CaptureBuffer*, const char* tail) { w.begin_animation(tail, tail); },
-         [](const std::string&, const std::string& n) {
-             return " animation \"" + n + "\"  \"" + n + "\" {\n";
-         }},
-        {"name and text value", "t",
-         [](W& w, CaptureBuffer*, const char* tail) { w.set_value(tail, kString, tail); },
-         [](const std::string&, const std::string& n) {
-             return " \"" + n + "\" \"" + n + "\",\n";
-         }},
+        {"shader_text", "t", [](W& w, CaptureBuffer* b, auto) { w.shader_text(0, b); },
+         [](auto& t, auto&) { return " surface " + indentedAt(t + " surface ", 1) + " \n"; }},
+        {"binary shader_text", "caf\xc3\xa9",
+         [](W& w, CaptureBuffer* b, auto) { w.shader_text(0, b); },
+         [](auto& t, auto&) { return " surface " + t + " surface  \n"; }},
+        {"print", "t", [](W& w, CaptureBuffer* b, auto) { w.print(b->text()); },
+         [](auto& t, auto&) { return " #print \"" + indentedAt(t, 1) + "\"\n"; }},
+        {"name and text", "t", [](W& w, auto, const char* f) { w.set_value(f, kString, f); },
+         [](auto&, auto& f) { return " \"" + f + "\" \"" + f + "\",\n"; }},
         {"text array", "t",
-         [](W& w, CaptureBuffer*, const char* tail) {
-             const char* texts[2] = {tail, tail};
+         [](W& w, auto, const char* f) {
+             const char* texts[2] = {f, f};
              const SceneArray a{texts, 2};
              w.set_value("a", kStringArray, &a);
          },
-         [](const std::string&, const std::string& n) {
-             return " \"a\" [ \"" + n + "\",\n\"" + n + "\" \n] ,\n";
-         }},
+         [](auto&, auto& f) { return " \"a\" [ \"" + f + "\",\n\"" + f + "\" \n] ,\n"; }},
+        {"scalar", "t", [](W& w, auto, const char* f) { w.set_value("i", kInt2, f); },
+         [](auto&, auto&) { return std::string(" \"i\" 1717986918 1717986918,\n"); }},
         {"int array", "t",
-         [](W& w, CaptureBuffer*, const char* tail) {
-             const SceneArray a{tail, 2};  // "ffffffff": 0x66666666 twice
+         [](W& w, auto, const char* f) {
+             const SceneArray a{f, 2};  // "ffffffff": 0x66666666 twice
              w.set_value("i", kIntArray, &a);
          },
-         [](const std::string&, const std::string&) {
-             return " \"i\" [ 1717986918,1717986918 ] ,\n";
-         }},
+         [](auto&, auto&) { return std::string(" \"i\" [ 1717986918,1717986918 ] ,\n"); }},
     };
     const int32_t one = 1;
     for (const Case& c : cases) {
@@ -336,14 +285,14 @@ TEST(Writer, TextFromTheGrowingCaptureBufferIsCopiedFirst) {
                 w.set_value("k", kInt, &one);
                 w.end_shader();
                 CaptureBuffer* b = w.captured_text();
-                w.print_formatted("%s", std::string(fill, 'f').c_str());
+                const std::string filler(fill, 'f');
+                w.print_formatted("%s", filler.c_str());
                 const std::string before(b->data, static_cast<size_t>(b->length));
-                const std::string tail(fill, 'f');
                 const int capacity = b->capacity;
                 c.call(w, b, b->data + b->length - fill);
                 grew += b->capacity != capacity;
                 ASSERT_EQ(std::string(b->data, static_cast<size_t>(b->length)),
-                          before + c.adds(before, tail))
+                          before + c.adds(before, filler))
                     << c.what << ", filler " << fill;
             });
         }
@@ -351,160 +300,91 @@ TEST(Writer, TextFromTheGrowingCaptureBufferIsCopiedFirst) {
     }
 }
 
-TEST(Writer, CaptureWithAnEncodedNameIsCopiedByteForByte) {
-    const int32_t one = 1;
+// Beyond the writer's buffers and its inline indentation: a name over half its output buffer,
+// and a text over its first format buffer with lines at 70 levels.
+TEST(Writer, LongTextsAreNeitherCutNorLeftUnindented) {
+    const std::string name(600'000, 'n');
+    std::string lines, expected = "\ngroup \"" + name + "\" {\n";
+    for (int i = 1; i < 70; ++i) expected += std::string(i, ' ') + "load \"l\" {\n";
+    for (int i = 0; i < 3000; ++i) lines += "x\n", expected += std::string(70, ' ') + "x\n";
     EXPECT_EQ(writerOutput([&](W& w) {
-                  w.begin_group("g", true);
-                  w.begin_group("h", true);
-                  w.begin_shader(nullptr, "caf\xc3\xa9");
-                  w.set_value("k", kInt, &one);
-                  w.end_shader();
-                  EXPECT_TRUE(w.captured_text()->binary);
-                  w.shader_text(0, w.captured_text());
-                  w.end_group();
-                  w.end_group();
+                  w.begin_group(name.c_str(), true);
+                  for (int i = 1; i < 70; ++i) w.begin_load("l");
+                  w.print_formatted("%s", lines.c_str());
               }),
-              "\ngroup \"g\" {\n\n group \"h\" {\n"
-              "  surface xX636166c3a9 {\n \"k\" 1,\n}  \n }\n}\n");
+              expected);
 }
 
-TEST(Writer, NameEncoding) {
-    const auto materialLine = [](const char* name) {
-        return writerOutput([&](W& w) { w.use_material(name); });
+// Counts beyond 16 bits, of an array and of the items a list collects.
+TEST(ValueEncoding, LargeBinaryBlocksAreWrittenWhole) {
+    std::vector<float> big(300000);
+    std::iota(big.begin(), big.end(), 0.f);
+    const std::string raw(reinterpret_cast<const char*>(big.data()), big.size() * 4);
+    const SceneArray triples{big.data(), 100000};
+    EXPECT_EQ(writerOutput([&](W& w) { w.set_value("v", kFloat3Array, &triples); }, 3),
+              "\"v\" [ " + bytes({1, 2, 3, 'c', 0xE0, 0x93, 4, 0}) + raw + "] ,\n");
+    EXPECT_EQ(writerOutput(
+                  [&](W& w) {
+                      w.begin_list("f");
+                      for (const float& f : big) w.add_list_item(kFloat, &f);
+                      w.end_list();
+                  },
+                  3),
+              "\"f\" [\n " + bytes({1, 2, 3, 'f', 0xE0, 0x93, 4, 0}) + raw + " ],\n");
+}
+
+// Long text arrays against the rule itself: nine elements on the first line, then eight,
+// each later line starting with the indentation; written 2 or 70 levels deep (beyond the
+// writer's inline indentation), unindented, and captured in a shader.
+TEST(ValueEncoding, LongTextArraysAtEveryIndentationAndWhileCapturing) {
+    std::mt19937 rng(15);
+    std::vector<int> ints(2001);
+    std::vector<float> triples(3 * 701);
+    for (int& v : ints) v = static_cast<int>(rng()) >> (rng() % 32);  // every length, both signs
+    for (float& v : triples)
+        v = std::ldexp(static_cast<float>(rng() % 2000000) - 1e6f,
+                       static_cast<int>(rng() % 40) - 30);
+    // Elements formatted by `element(i)` and laid out by the rule.
+    const auto laidOut = [](const std::string& indent, const char* name, size_t n, auto element) {
+        std::string s = indent + "\"" + name + "\" [ ";
+        for (size_t i = 0; i < n; ++i) {
+            s += element(i) + (i + 1 < n ? "," : " ");
+            if (i != 0 && i % 8 == 0) s += "\n" + indent;
+        }
+        return s + "] ,\n";
     };
-    EXPECT_EQ(materialLine("caf\xc3\xa9"), "material xX636166c3a9\n");
-    EXPECT_EQ(materialLine("a\"b"), "material xX612262\n");
-    EXPECT_EQ(materialLine("two\nlines\r"), "material xX74776f0a6c696e65730d\n");
-    EXPECT_EQ(materialLine(" {spaces} \\ ok "), "material \" {spaces} \\ ok \"\n");
-    EXPECT_EQ(materialLine(""), "material \"\"\n");
-}
-
-// Decodes what the name write produced for a use_material line.
-std::string decodeName(const std::string& line) {
-    const std::string body = line.substr(9, line.size() - 10);
-    if (body.size() >= 2 && body.front() == '"') return body.substr(1, body.size() - 2);
-    EXPECT_EQ(body.substr(0, 2), "xX");
-    std::string out;
-    for (size_t i = 2; i + 1 < body.size(); i += 2)
-        out += static_cast<char>(std::stoi(body.substr(i, 2), nullptr, 16));
-    EXPECT_EQ(body.size() % 2, 0u);
-    return out;
-}
-
-TEST(Writer, RandomNamesAreQuotedOrHexAndDecodeBack) {
-    std::mt19937 rng(3);
-    int hexCount = 0;
-    for (int i = 0; i < 3000; ++i) {
-        std::string name;
-        const size_t n = rng() % 24;
-        for (size_t k = 0; k < n; ++k) {
-            // Mostly printable text, sometimes the bytes that force encoding.
-            const unsigned r = rng() % 100;
-            const char c =
-                r < 90 ? static_cast<char>(0x20 + rng() % 95) : static_cast<char>(1 + rng() % 255);
-            name += c;
-        }
-        const std::string line = writerOutput([&](W& w) { w.use_material(name.c_str()); });
-        ASSERT_EQ(decodeName(line), name);
-        const bool special = name.find_first_of("\n\r\"") != std::string::npos ||
-                             std::any_of(name.begin(), name.end(), [](char c) {
-                                 return static_cast<unsigned char>(c) >= 0x80;
-                             });
-        ASSERT_EQ(line.compare(9, 2, "xX") == 0, special) << line;
-        hexCount += special;
+    const auto expected = [&](const std::string& indent) {
+        char t[64];
+        return laidOut(indent, "i", ints.size(),
+                       [&](size_t i) { return std::to_string(ints[i]); }) +
+               laidOut(indent, "f", triples.size() / 3, [&](size_t i) {
+                   const float* e = &triples[3 * i];
+                   return std::string(t, std::snprintf(t, 64, "%g %g %g", e[0], e[1], e[2]));
+               });
+    };
+    const SceneArray intArray{ints.data(), 2001}, tripleArray{triples.data(), 701};
+    const auto values = [&](W& w) {
+        w.set_value("i", kIntArray, &intArray);
+        w.set_value("f", kFloat3Array, &tripleArray);
+    };
+    for (const auto& [levels, mode, indent] :
+         {std::tuple{2, 1, 2}, std::tuple{70, 1, 70}, std::tuple{2, 0x400001, 0}}) {
+        const std::string out = writerOutput(
+            [&](W& w) {
+                for (int i = 0; i < levels; ++i) w.begin_geometry("m");
+                values(w);
+            },
+            mode);
+        EXPECT_TRUE(out.ends_with(expected(std::string(indent, ' ')))) << levels << " levels";
     }
-    EXPECT_GT(hexCount, 100);
-}
-
-TEST(Writer, LongTextsAreNeverCut) {
-    const std::string longName(2'000'000, 'n');
-    const std::string out = writerOutput([&](W& w) {
-        w.begin_group(longName.c_str(), true);
-        w.print_formatted("%s|%s", longName.c_str(), "end");
+    std::string captured;
+    writerOutput([&](W& w) {
+        w.begin_shader(nullptr, "env");
+        values(w);
+        w.end_shader();
+        captured = w.captured_text()->text();
     });
-    EXPECT_EQ(out, "\ngroup \"" + longName + "\" {\n " + longName + "|end");
-}
-
-TEST(Writer, ManyLinesAtADeepLevelAreAllIndented) {
-    std::string text;
-    for (int i = 0; i < 100000; ++i) text += "x\n";
-    const std::string out = writerOutput([&](W& w) {
-        for (int i = 0; i < 40; ++i) w.begin_load("l");
-        w.print_formatted("%s", text.c_str());
-    });
-    std::string expected;
-    for (int i = 0; i < 40; ++i) expected += std::string(i, ' ') + "load \"l\" {\n";
-    const std::string pad(40, ' ');
-    for (int i = 0; i < 100000; ++i) expected += pad + "x\n";
-    EXPECT_EQ(out, expected);
-}
-
-// The writer batches its output in a 1 MiB buffer and hands blocks over half of it to the
-// stream directly; either way an owner that writes to the stream after `flush` keeps its place.
-TEST(Writer, OwnerWritesAfterFlushKeepTheirPlace) {
-    for (size_t n : {size_t{1}, size_t{1} << 19, (size_t{1} << 19) + 1, (size_t{1} << 20) - 1,
-                     size_t{1} << 20, (size_t{1} << 20) + 1}) {
-        const std::string first(n, 'a'), second(n, 'b');
-        vex::test::MemoryStream memory;
-        {
-            vexScene_api_file w(memory.stream(), false);
-            w.print_formatted("start|");
-            w.print_formatted("%s", first.c_str());
-            w.flush();
-            std::fprintf(memory.stream(), "|owner 1|");
-            w.print_formatted("|");
-            w.print_formatted("%s", second.c_str());
-            w.flush();
-            std::fprintf(memory.stream(), "|owner 2|");
-            w.print_formatted("end");
-        }
-        std::fprintf(memory.stream(), "|owner 3|");
-        ASSERT_EQ(memory.text(), "start|" + first + "|owner 1||" + second + "|owner 2|end|owner 3|")
-            << n;
-    }
-}
-
-TEST(Writer, NullStreamAcceptsEverythingAndWritesNothing) {
-    vexScene_api_file w(nullptr, true);
-    const int32_t one = 1;
-    const float f3[3] = {1, 2, 3};
-    const SceneArray empty{nullptr, 0};
-    EXPECT_TRUE(w.begin_group("g", false));
-    w.set_value("a", kInt, &one);
-    w.set_value("b", kFloat3Array, &empty);
-    w.begin_shader(nullptr, "t");
-    w.set_value("c", kFloat3, f3);
-    w.begin_list("l");
-    w.add_list_item(kInt, &one);
-    w.end_list();
-    w.print_formatted("%d", 1);
-    w.end_shader();
-    CaptureBuffer* captured = w.captured_text();
-    ASSERT_NE(captured, nullptr);
-    EXPECT_EQ(captured->length, 0);
-    EXPECT_STREQ(captured->text(), "");
-    w.shader_text(0, captured);
-    w.end_group();
-    w.flush();
-    EXPECT_EQ(w.writeError(), 0);
-}
-
-// Every caller pairs its calls; stray ends must be harmless and leave the level at 0, so
-// what follows is written as if they had not happened.
-TEST(Writer, UnbalancedEndsAreHarmless) {
-    const int32_t one = 1;
-    EXPECT_EQ(writerOutput([&](W& w) {
-                  w.end_group();
-                  w.end_shader();
-                  w.pop_capture();
-                  w.end_list();
-                  w.end_object();
-                  w.end_load();
-                  w.begin_group("g", true);
-                  w.set_value("x", kInt, &one);
-                  w.end_group();
-              }),
-              "}\n}\n ],\n}\n}\n\ngroup \"g\" {\n x 1\n}\n");
+    EXPECT_EQ(captured, "\"env\" {\n" + expected(" ") + "}");
 }
 
 }  // namespace

@@ -1,15 +1,6 @@
 // Runs a scene file writer over an in-memory stream and returns what it wrote.
 #pragma once
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <stdexcept>
-#endif
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,44 +10,25 @@
 
 namespace vex::test {
 
-#ifdef _WIN32
-// No memory streams there: a temporary file, read back whole. (Not tmpfile(): it makes its
-// files in the drive's root under names that collide between processes.)
+// A stream whose bytes can be read back. Windows has no memory streams: there it is a file in
+// a folder of its own (not tmpfile(), whose names collide between processes there).
 class MemoryStream {
   public:
-    MemoryStream() {
-        for (int attempt = 0; attempt < 100 && stream_ == nullptr; ++attempt) {
-            const auto path =
-                std::filesystem::temp_directory_path() / (uniqueName("vex-stream-") + ".tmp");
-            const int fd =
-                _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
-                       _S_IREAD | _S_IWRITE);
-            if (fd >= 0 && (stream_ = _fdopen(fd, "w+b")) == nullptr) _close(fd);
-        }
-        if (stream_ == nullptr) throw std::runtime_error("no temporary file for a stream");
+#ifdef _WIN32
+    MemoryStream() : stream_(_wfopen((dir_ / "stream").c_str(), L"w+b")) {
+        if (stream_ == nullptr) throw std::runtime_error("no file for a stream");
     }
-    ~MemoryStream() { std::fclose(stream_); }
-    MemoryStream(const MemoryStream&) = delete;
-    MemoryStream& operator=(const MemoryStream&) = delete;
-    FILE* stream() { return stream_; }
     std::string text() {
         std::fflush(stream_);
-        std::fseek(stream_, 0, SEEK_END);
-        std::string bytes(static_cast<size_t>(std::ftell(stream_)), '\0');
-        std::rewind(stream_);
-        const size_t got = std::fread(bytes.data(), 1, bytes.size(), stream_);
-        bytes.resize(got);
-        std::fseek(stream_, 0, SEEK_END);
-        return bytes;
+        return readFile(dir_ / "stream");
     }
-
-  private:
-    FILE* stream_ = nullptr;
-};
 #else
-class MemoryStream {
-  public:
     MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
+    std::string text() {
+        std::fflush(stream_);
+        return std::string(data_, size_);
+    }
+#endif
     ~MemoryStream() {
         std::fclose(stream_);
         std::free(data_);
@@ -64,27 +36,23 @@ class MemoryStream {
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
     FILE* stream() { return stream_; }
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(data_, size_);
-    }
 
   private:
+#ifdef _WIN32
+    TempDir dir_;
+#endif
     char* data_ = nullptr;
     size_t size_ = 0;
-    FILE* stream_;
+    FILE* stream_ = nullptr;
 };
-#endif
 
-inline constexpr int kAsConstructed = -1;
-
-// `mode` is passed to set_mode unless it is kAsConstructed.
+// What `calls` made a writer write; `mode` goes to set_mode unless it is negative.
 template <class F>
 std::string writerOutput(F&& calls, int mode = 1, bool binary = false) {
     MemoryStream memory;
     {
         vexScene_api_file writer(memory.stream(), binary);
-        if (mode != kAsConstructed) writer.set_mode(mode);
+        if (mode >= 0) writer.set_mode(mode);
         calls(writer);
     }
     return memory.text();
