@@ -4,7 +4,6 @@
 
 #include <cfloat>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <numeric>
 #include <random>
@@ -28,8 +27,8 @@ void value(W& w, int32_t code, const std::vector<T>& elements) {
     w.set_value("a", code, &a);
 }
 
-// Every operation in every kind of block, and values of every code, each part announced by a
-// #print. It checks only results: without a stream it runs the same.
+// Every operation in every kind of block, and values of every code, in parts announced by
+// #print lines. It checks only results: without a stream it runs the same.
 void everyStatement(W& w) {
     const int32_t one = 1;
     w.print("stray ends are harmless and leave the level at 0; then groups");
