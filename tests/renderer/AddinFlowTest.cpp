@@ -10,12 +10,7 @@
 #include "RendererTestSupport.hpp"
 
 #ifndef _WIN32
-#include "DesignLoader.hpp"
-#include "Session.hpp"
 #include "preview/Preview.hpp"
-
-extern "C" bool run(const char* context);
-extern "C" bool stop(const char* context);
 #endif
 
 namespace vex::test {
@@ -67,11 +62,6 @@ class AddinFlow : public ::testing::Test {
   protected:
     explicit AddinFlow(std::vector<std::string> options = {"--idle", "60", "--keep-streams"})
         : install(options) {}
-    ~AddinFlow() override {
-        // The add-in starts the renderer detached: whatever is left of it is stopped here.
-        for (const auto& r : raymint::liveInstances(install.records().string()))
-            killProcess(r.processId);
-    }
 
     RunResult host(std::vector<std::string> actions) {
         std::vector<std::string> args = {"--addin", hostPath(RAYMINT_ADDIN), "--design",
@@ -232,64 +222,6 @@ TEST_F(AddinFlow, RenamedDocumentIsSentWholeAsANewModelSet) {
     EXPECT_TRUE(fs::exists(install.output() / "Other Cart.rmq"));
     stopRenderers(1);
 }
-
-#ifndef _WIN32
-// The real add-in in process, so that the client it names is this process: the render button
-// of the panel and the one of the quick-access toolbar both stream, and the renderer receives
-// the identification, the up vector (the host's up axis + 1) and the active camera.
-TEST_F(AddinFlow, BothRenderButtonsSendIdentificationUpVectorAndCamera) {
-    const fs::path design = install.dir() / "camera.json";
-    writeFile(design, R"({"document": "Cam v2", "upAxis": "z",
-      "camera": {"eye": [3, 0, 4], "target": [0, 0, 0], "up": [0, 0, 1], "viewAngle": 40},
-      "products": [{"type": "design", "unit": "mm", "root": "r", "components": [
-        {"id": "r", "name": "R", "bodies": [{"name": "B",
-          "faces": [{"meshes": [{"box": {"min": [0, 0, 0], "max": [1, 1, 1]}}]}]}]}]}]})");
-    host::Session session;
-    session.install();
-    session.openDocument(host::loadJsonDesign(design.string()));
-    ASSERT_TRUE(::run(""));
-    for (const char* button :
-         {"rayMint11RenderCommandOnPanelCPP", "rayMint11RenderCommandOnQATCPP"}) {
-        const host::ClickReport report = session.click(button);
-        EXPECT_EQ(report.executeHandlers, 1) << button;
-        EXPECT_TRUE(report.exceptions.empty()) << report.exceptions.front();
-    }
-    EXPECT_TRUE(session.messageBoxes().empty()) << session.messageBoxes().front();
-    EXPECT_TRUE(::stop(""));
-    const std::vector<std::string> lines = readLines(install.transferLog());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(
-        lines[1],
-        std::regex("modelset \"Cam\" bytes [0-9]+ changed 0 kept 1 status ok picture \"Cam.png\"")))
-        << lines[1];
-
-    char client[64];
-    std::snprintf(client, sizeof client, "Fusion 360, %#x", static_cast<unsigned>(::getpid()));
-    // Millimetres: the eye 3, 0, 4 cm is at 30, 0, 40; it looks along -0.6, 0, -0.8.
-    const std::string camera = R"(camera "Active Camera" {
-projection "perspective"
-fov 40
-reflection map "vex_envmap" {
-"texture" "startup.hdr",
-"format" 3,
-"radius" 25,
-}
-position 30 0 40
-direction -0.6 0 -0.8
-up 0 0 1
-}
-)";
-    for (int n : {1, 2}) {
-        const std::string text =
-            readFile(install.output() / "streams" / ("transfer-" + std::to_string(n) + ".rmq"));
-        EXPECT_NE(text.find("attribute \"process identifier\" \"" + std::string(client) + "\"\n"),
-                  std::string::npos)
-            << text;
-        EXPECT_NE(text.find(camera), std::string::npos) << text;
-        EXPECT_EQ(loadOption(stream(n), "import_up_vector"), 2);
-    }
-}
-#endif
 
 class AddinFlowOutsideVersions : public AddinFlow {
   protected:
