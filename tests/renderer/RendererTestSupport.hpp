@@ -346,9 +346,6 @@ class Library {
         live_->destroy(1);
         ::dlclose(handle_);
     }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
     vexScene_api* scene = nullptr;
     vexQuery_api* query = nullptr;
 
