@@ -1,44 +1,35 @@
-// The whole live link through real processes on loopback: the installed library, loaded as
-// the add-in loads it, drives installed renderers; broken, stalled and hostile peers must leave
-// the host process running and every call bounded. On Windows the DLL (Winsock) drives the
-// Linux renderer under Wine, in the cases that need no sockets or model sets of the test's own.
+// The installer, the renderer and the live-link library as real processes on loopback: the
+// library, loaded as the add-in loads it, drives installed renderers; broken, stalled and
+// hostile peers must leave the host process running and every call bounded.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#endif
+#include <sys/stat.h>
 
 #include <atomic>
+#include <functional>
 #include <regex>
 
-#include "RendererTestSupport.hpp"
-#ifndef _WIN32
+#include "renderer/Installer.hpp"
 #include "renderer/ModelSets.hpp"
-#endif
 #include "support/WriterHarness.hpp"
+#endif
+#include "RendererTestSupport.hpp"
 
 namespace vex::test {
 namespace {
 
+#ifndef _WIN32
 using raymint::InstanceRecord;
-using Content = std::map<std::string, std::vector<float>>;
 using Lines = std::vector<std::string>;
 
 constexpr char kEmptyScene[] = "<raymint><scene><modelsets/></scene></raymint>";
-constexpr char kShowingDoc[] =
-    "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/></modelsets></scene>"
-    "</raymint>";
 
-#ifndef _WIN32
-std::string streamText(VexGroup& root) {
-    MemoryStream memory;
-    {
-        vexScene_api_file writer(memory.stream(), true);
-        writeTransfer(&writer, root);
-    }
-    return memory.text();
+std::string text(const char* s) {
+    return s == nullptr ? "(null)" : s;
 }
 
 std::string instanceXml(const std::vector<InstanceRecord>& records) {
@@ -49,11 +40,6 @@ std::string instanceXml(const std::vector<InstanceRecord>& records) {
                "</process_id><livelink_port>" + std::to_string(r.port) +
                "</livelink_port></instance>";
     return xml + "</instances>";
-}
-#endif
-
-std::string text(const char* s) {
-    return s == nullptr ? "(null)" : s;
 }
 
 // Connects, streams `root` as the add-in does and disconnects: whether the renderer took it.
@@ -72,148 +58,204 @@ std::string described(const Library& lib, int64_t pid) {
     return description;
 }
 
-// The transfer log's line for a failed transfer of `set` (quoted, or "-").
+// The transfer log's line for a failed transfer of `set` (quoted, or "-"); as a pattern, when
+// `bytes` and `reason` are.
 std::string failedLine(const std::string& set, const std::string& bytes,
                        const std::string& reason) {
     return "modelset " + set + " bytes " + bytes + " changed 0 kept 0 status failed reason \"" +
            reason + "\"";
 }
-// Whether `line` is such a line; `bytes` and `reason` are patterns.
-bool isFailedLine(const std::string& line, const std::string& set, const std::string& bytes,
-                  const std::string& reason) {
-    return std::regex_match(line, std::regex(failedLine(set, bytes, reason)));
-}
 
 std::shared_ptr<VexGroup> cart(bool changed, float wheelMarker = 1) {
-    auto none = std::vector<std::shared_ptr<VexGroup>>{};
-    auto wheel =
-        component("Wheel", changed, {}, changed ? std::vector{body("Tyre", wheelMarker)} : none, 0);
+    auto wheel = component("Wheel", changed, {}, {body("Tyre", wheelMarker)}, 0);
     auto axle =
-        component("Axle", changed, {wheel}, changed ? std::vector{body("Rod", 2)} : none, -200);
-    return design(
-        "Doc", component("Cart", changed, {axle}, changed ? std::vector{body("Base", 5)} : none));
+        component("Axle", changed, {wheel}, changed ? Groups{body("Rod", 2)} : Groups{}, -200);
+    return design("Doc",
+                  component("Cart", changed, {axle}, changed ? Groups{body("Base", 5)} : Groups{}));
 }
 
 // A design large enough to fill every socket buffer between the two processes.
-std::shared_ptr<VexGroup> heavy(const std::string& name, size_t triangles) {
-    return design(name, component("Cart", true, {}, {body("Hull", 9, triangles)}));
+std::shared_ptr<VexGroup> heavy(size_t triangles) {
+    return design("Doc", component("Cart", true, {}, {body("Hull", 9, triangles)}));
 }
+
+// ---- the installer ----------------------------------------------------------------------
+
+TEST(InstallerProgram, InstallsWhatTheAddInFindsAndRefusesBadArguments) {
+    TempDir dir;
+    const fs::path prefix = dir / "Ray Mint", hive = dir / "hives" / "HKEY_CURRENT_USER.reg";
+    const std::string p = prefix.string(), h = hive.string();
+    const std::string other = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\O]\n";
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--hive", h}, "--prefix DIR is required"},
+        {{"--prefix", p}, "--hive FILE is required"},
+        {{"--prefix", p, "--hive", h, "--version", "4"},
+         "--version: bad value \"4\" for version (expected a major version from 5 to 99)"},
+        {{"--prefix", p, "--hive", h, "--idle", "-1"},
+         "--idle: bad value \"-1\" for idle (expected seconds, 0 for never)"},
+        {{"--prefix", p, "--hive", h, "--bogus"}, "unknown argument \"--bogus\""},
+        {{"--prefix", p, "--hive"}, "--hive needs a value"},
+        {{"--prefix", p, "--hive", h, "--idle"}, "--idle needs a value"},
+    };
+    for (const auto& [args, message] : refused) {
+        const RunResult r = run(RAYMINT_INSTALL_EXE, args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.output, "raymint-install: " + message + "\nTry 'raymint-install --help'.\n");
+    }
+    // A hive file that is not one is left alone, and nothing is installed.
+    writeFile(hive, "garbage\n");
+    RunResult r = run(RAYMINT_INSTALL_EXE, {"--prefix", p, "--hive", h});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "raymint-install: " + h +
+                            ": the hive file is not a registry file (its first line is not "
+                            "\"Windows Registry Editor Version 5.00\")\n");
+    EXPECT_EQ(readFile(hive), "garbage\n");
+    EXPECT_FALSE(fs::exists(prefix));
+
+    writeFile(hive, other);
+    r = run(RAYMINT_INSTALL_EXE, {"--prefix", p, "--hive", h, "--version", "12", "--ports",
+                                  "41000-41003", "--idle", "7"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "installed RayMint 12 in " + p + " (ports 41000-41003)\nrecorded in " + h +
+                            " under HKEY_CURRENT_USER\\SOFTWARE\\Corvan\\RayMint 12\n");
+    std::string merged, error;
+    ASSERT_TRUE(raymint::mergeHive(
+        other, {false, 12, p + "/bin/raymint", p + "/bin", p + "/resources", 41000, 41003}, merged,
+        error));
+    EXPECT_EQ(readFile(hive), merged);
+    EXPECT_EQ(readFile(prefix / "etc" / "raymint.conf"),
+              "# RayMint stand-in renderer settings, written by raymint-install.\n"
+              "version = 12\nports = 41000-41003\nidle = 7\nclient_timeout = 30\n"
+              "max_stream_bytes = 4294967296\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((prefix / "bin" / "raymint").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_EQ(readFile(prefix / "bin" / "raymint"), readFile(RAYMINT_EXE));
+    EXPECT_EQ(readFile(prefix / "bin" / "vexraymintlive6_64.so"), readFile(RAYMINT_LIBRARY));
+    for (const char* folder : {"resources", "var/instances", "var/output"})
+        EXPECT_TRUE(fs::is_directory(prefix / folder)) << folder;
+
+    // A second version beside the first keeps it.
+    r = run(RAYMINT_INSTALL_EXE, {"--prefix", (dir / "eleven").string(), "--hive", h});
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const std::string& key :
+         {"RayMint 12]\n\"BinName\"=\"" + p, std::string("RayMint 11]\n\"BinName\"")})
+        EXPECT_NE(readFile(hive).find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvan\\" + key),
+                  std::string::npos);
+
+    // Every knob, and the machine's hive.
+    r = run(RAYMINT_INSTALL_EXE,
+            {"--prefix", p, "--hive", h, "--hklm", "--die-after", "100", "--stall-after", "200",
+             "--refuse-describe", "--keep-streams", "--max-stream-bytes", "9", "--output",
+             (dir / "out").string(), "--client-timeout", "3"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(readFile(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvan\\RayMint 11]"),
+              std::string::npos);
+    EXPECT_EQ(readFile(prefix / "etc" / "raymint.conf"),
+              "# RayMint stand-in renderer settings, written by raymint-install.\n"
+              "version = 11\nports = 50000-50010\nidle = 0\noutput = " +
+                  (dir / "out").string() +
+                  "\nclient_timeout = 3\nmax_stream_bytes = 9\nkeep_streams = 1\n"
+                  "# Diagnostics: a renderer that fails on purpose.\n"
+                  "die_after_bytes = 100\nstall_after_bytes = 200\nrefuse_describe = 1\n");
+    EXPECT_TRUE(fs::is_directory(dir / "out"));
+}
+
+// ---- renderers through the library ------------------------------------------------------
 
 class LiveLink : public ::testing::Test {
   protected:
     ScopedEnv timeout{"RAYMINT_LIVE_TIMEOUT_MS", std::string("5000")};
+    Installation install;
 };
 
-// ---- instances and scene descriptions -------------------------------------------------------
-
-#ifndef _WIN32
-TEST_F(LiveLink, InstancesListOnlyLiveRenderers) {
-    Installation install;
+TEST_F(LiveLink, InstancesTransfersAndDescriptions) {
     Library lib(install.library());
     EXPECT_EQ(lib.query->instances(), nullptr);
-
     const InstanceRecord a = install.start(), b = install.start();
     EXPECT_EQ(a.version, 11);
     EXPECT_NE(a.port, b.port);
     EXPECT_EQ(text(lib.query->instances()),
               instanceXml(a.processId < b.processId ? std::vector{a, b} : std::vector{b, a}));
 
-    // A killed renderer leaves its record behind; it is not listed.
-    EXPECT_EQ(install.kill(static_cast<pid_t>(b.processId), SIGKILL), 128 + SIGKILL);
+    // A killed renderer leaves its record behind; it is not listed. Nor are a live process
+    // under a record it did not write (a reused pid), and junk.
+    EXPECT_EQ(install.kill(b.processId, SIGKILL), 128 + SIGKILL);
     EXPECT_TRUE(fs::exists(install.record(b.processId)));
-    EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
-    EXPECT_FALSE(lib.query->attach(b.processId));
-
-    // A live process under a record it did not write (a reused pid), and junk.
     const InstanceRecord reused{a.version, ::getpid(), a.port, a.startTime + 12345};
     writeFile(install.record(::getpid()), raymint::recordText(reused));
     writeFile(install.records() / "77.instance", "raymint-instance 1\nversion x\n");
     writeFile(install.records() / "abc.instance", raymint::recordText(a));
     writeFile(install.records() / "88.instance", std::string(100000, 'x'));
     EXPECT_EQ(text(lib.query->instances()), instanceXml({a}));
+    EXPECT_FALSE(lib.query->attach(b.processId));
     EXPECT_FALSE(lib.query->attach(::getpid()));
-
     EXPECT_EQ(described(lib, a.processId), kEmptyScene);
     EXPECT_EQ(lib.query->sceneDescription(), nullptr) << "detached";
-}
-
-TEST_F(LiveLink, TransfersBecomeModelSetsLogLinesAndDescriptions) {
-    Installation install;
-    const InstanceRecord r = install.start();
-    Library lib(install.library());
-    lib.scene->id(1);  // before connecting, as the add-in does
-
-    auto first = cart(true);
-    ASSERT_TRUE(transfer(lib.scene, r.port, *first));
-    const std::string firstStream = streamText(*first);
-    Lines log = {"modelset \"Doc\" bytes " + std::to_string(firstStream.size()) +
-                 " changed 3 kept 0 status ok picture \"Doc.png\""};
-    EXPECT_EQ(readLines(install.transferLog()), log);
 
     // The model-set file is exactly the set our own store makes of the same stream.
-    raymint::ModelSetStore store;
-    store.commit(store.prepare(parseString(firstStream)));
-    std::string expected;
+    lib.scene->id(1);  // before connecting, as the add-in does
+    auto first = cart(true);
+    ASSERT_TRUE(transfer(lib.scene, a.port, *first));
+    MemoryStream memory;
     {
-        SceneTextWriter writer(expected);
-        raymint::writeModelSet(*store.find("Doc"), writer);
+        vexScene_api_file writer(memory.stream(), true);
+        writeTransfer(&writer, *first);
     }
+    raymint::ModelSetStore store;
+    store.commit(store.prepare(parseString(memory.text())));
+    std::string expected;
+    SceneTextWriter writer(expected);
+    raymint::writeModelSet(*store.find("Doc"), writer);
     const fs::path file = install.output() / "Doc.rmq";
     EXPECT_EQ(readFile(file), expected);
-    EXPECT_EQ(described(lib, r.processId), kShowingDoc);
 
-    // The next click: only the wheel changed.
-    auto wheel = component("Wheel", true, {}, {body("Tyre", 21)}, 0);
-    auto update = design("Doc", component("Cart", false, {component("Axle", false, {wheel})}));
-    ASSERT_TRUE(transfer(lib.scene, r.port, *update, "127.0.0.1", 1));
-    log.push_back("modelset \"Doc\" bytes " + std::to_string(streamText(*update).size()) +
-                  " changed 1 kept 2 status ok picture \"Doc.png\"");
-    EXPECT_EQ(readLines(install.transferLog()), log);
+    // The next click: only the wheel changed. Then a second design is shown; the first stays.
+    auto update = design(
+        "Doc", component("Cart", false,
+                         {component("Axle", false,
+                                    {component("Wheel", true, {}, {body("Tyre", 21)}, 0)})}));
+    ASSERT_TRUE(transfer(lib.scene, a.port, *update, "127.0.0.1", 1));
     EXPECT_EQ(
         componentContent(parseFile(file.string())),
         (Content{{"/Doc/Cart", {5}}, {"/Doc/Cart/Axle", {2}}, {"/Doc/Cart/Axle/Wheel", {21}}}));
-
-    // A second design is shown; the first stays.
-    ASSERT_TRUE(transfer(lib.scene, r.port, *design("R&D \"Cart\"", component("Cart", true))));
-    EXPECT_EQ(described(lib, r.processId),
+    ASSERT_TRUE(transfer(lib.scene, a.port, *design("R&D \"Cart\"", component("Cart", true))));
+    EXPECT_EQ(described(lib, a.processId),
               "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"inactive\"/>"
               "<modelset name=\"R&amp;D &quot;Cart&quot;\" modelset=\"active\"/>"
               "</modelsets></scene></raymint>");
-    EXPECT_EQ(
-        readLines(install.transferLog()).at(2).rfind("modelset \"R&D \\\"Cart\\\"\" bytes ", 0),
-        0u);
+    const std::string bytes = std::to_string(memory.text().size());
+    const std::regex lines("modelset \"Doc\" bytes " + bytes +
+                           " changed 3 kept 0 status ok picture \"Doc.png\"\n"
+                           "modelset \"Doc\" bytes [0-9]+ changed 1 kept 2 status ok picture "
+                           "\"Doc.png\"\nmodelset \"R&D \\\\\"Cart\\\\\"\" bytes [0-9]+ changed "
+                           "1 kept 0 status ok picture \"[^\"/]+\\.png\"\n");
+    EXPECT_TRUE(std::regex_match(readFile(install.transferLog()), lines))
+        << readFile(install.transferLog());
 
-    // Calls outside a connection do nothing and say so.
+    // Calls outside a connection do nothing and say so; a renderer that refuses descriptions
+    // still takes streams.
     EXPECT_FALSE(lib.scene->disconnect());
     EXPECT_FALSE(lib.scene->begin_group("loose", true));
-    EXPECT_NE(lib.scene->captured_text(), nullptr);
+    const InstanceRecord refusing = install.start({"--refuse-describe"});
+    EXPECT_EQ(described(lib, refusing.processId), "(null)");
+    EXPECT_TRUE(transfer(lib.scene, refusing.port, *cart(true)));
 }
 
-#endif
-
 TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
-    Installation install;
     const InstanceRecord r = install.start();
     ASSERT_TRUE(transfer(Library(install.library()).scene, r.port, *cart(true)));
     const fs::path file = install.output() / "Doc.rmq";
     const std::string before = readFile(file);
-
-    // Text the reader cannot take: the transfer fails, the client is told.
     {
+        // Text the reader cannot take: the transfer fails, the client is told.
         Library lib(install.library());
         ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
         lib.scene->begin_group("Doc", true);
         lib.scene->print_formatted("%s\n", "@@@ not a scene");
         lib.scene->end_group();
         EXPECT_FALSE(lib.scene->disconnect());
-    }
-    Lines lines = readLines(install.transferLog());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(isFailedLine(lines[1], "\"Doc\"", "[0-9]+", "<stream>:[0-9]+: .*")) << lines[1];
-
-    // The client goes away in the middle of the design: destroyed without disconnect.
-    {
-        Library lib(install.library());
+        // The client goes away in the middle of the design: destroyed without disconnect.
         ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
         lib.scene->begin_group("Doc", true);
         lib.scene->begin_group("Cart", true);
@@ -225,74 +267,69 @@ TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (readLines(install.transferLog()).size() < 3 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    lines = readLines(install.transferLog());
+    const Lines lines = readLines(install.transferLog());
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_TRUE(isFailedLine(lines[2], "\"Doc\"", "[0-9]+",
-                             "the client closed the connection before the end of the stream"))
+    EXPECT_TRUE(
+        std::regex_match(lines[1], std::regex(failedLine("\"Doc\"", "[0-9]+", "<stream>:3: .*"))))
+        << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(failedLine("\"Doc\"", "[0-9]+",
+                                                                 "the client closed the connection "
+                                                                 "before the end of the stream"))))
         << lines[2];
     EXPECT_EQ(readFile(file), before);
 
     // Still serving, still showing the old set, still taking transfers.
     Library lib(install.library());
-    EXPECT_EQ(described(lib, r.processId), kShowingDoc);
+    EXPECT_EQ(described(lib, r.processId),
+              "<raymint><scene><modelsets><modelset name=\"Doc\" modelset=\"active\"/></modelsets>"
+              "</scene></raymint>");
     ASSERT_TRUE(transfer(lib.scene, r.port, *cart(true, 31)));
     EXPECT_EQ(componentContent(parseFile(file.string())).at("/Doc/Cart/Axle/Wheel"),
               std::vector<float>{31});
 }
 
-// ---- broken peers ---------------------------------------------------------------------------
-
-TEST_F(LiveLink, RendererDyingMidStreamLeavesTheHostRunning) {
-    Installation install({"--die-after", "200000"});
-    const InstanceRecord r = install.start();
-    Library lib(install.library());
-    ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
-#ifndef _WIN32
-    // SIGPIPE keeps its default action here: a send without MSG_NOSIGNAL would end the test.
-    ::signal(SIGPIPE, SIG_DFL);
-#endif
-    writeTransfer(lib.scene, *heavy("Doc", 400000));
-    EXPECT_FALSE(lib.scene->begin_group("after", true));
-    EXPECT_FALSE(lib.scene->disconnect());
-    EXPECT_EQ(install.wait(static_cast<pid_t>(r.processId)), 3);
-    EXPECT_EQ(lib.query->instances(), nullptr);
-    // The same library connects to the next renderer.
-    EXPECT_TRUE(transfer(lib.scene, install.start({"--die-after", "0"}).port, *cart(true)));
-}
-
-TEST_F(LiveLink, StalledRendererTimesOutAndLaterCallsReturnAtOnce) {
+TEST_F(LiveLink, DyingAndStalledRenderersLeaveTheHostRunning) {
+    InstanceRecord r = install.start({"--die-after", "200000"});
+    {
+        Library lib(install.library());
+        ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
+        // SIGPIPE keeps its default action here: a send without MSG_NOSIGNAL would end the test.
+        ::signal(SIGPIPE, SIG_DFL);
+        writeTransfer(lib.scene, *heavy(400000));
+        EXPECT_FALSE(lib.scene->begin_group("after", true));
+        EXPECT_FALSE(lib.scene->disconnect());
+        EXPECT_EQ(install.wait(r.processId), 3);
+        EXPECT_EQ(lib.query->instances(), nullptr);
+        // The same library connects to the next renderer.
+        EXPECT_TRUE(transfer(lib.scene, install.start({"--die-after", "0"}).port, *cart(true)));
+    }
     ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
-    Installation install({"--stall-after", "100000"});
-    const InstanceRecord r = install.start();
+    r = install.start({"--stall-after", "100000"});
     Library lib(install.library());
     ASSERT_TRUE(lib.scene->connect("localhost", r.port, 4));
     lib.scene->begin_group("Doc", true);
-    // Megabyte arrays until the writer notices; bounded, whatever happens.
+    // Megabyte arrays until the writer notices; bounded, whatever happens. Once broken, every
+    // call gives up at once and says so.
     std::vector<float> values(256 * 1024, 1.0f);
     const SceneArray array{values.data(), static_cast<uint32_t>(values.size())};
     int written = 0;
     while (written < 512 && lib.scene->set_value("v", kFloatArray, &array)) ++written;
     EXPECT_LT(written, 512);
-    // Once broken, every call gives up at once and says so.
     for (int i = 0; i < 100; ++i) EXPECT_FALSE(lib.scene->set_value("v", kFloatArray, &array));
     EXPECT_FALSE(lib.scene->begin_group("more", true));
     EXPECT_FALSE(lib.scene->disconnect());
-
     // The renderer still serves others while one connection is stuck.
     EXPECT_EQ(described(Library(install.library()), r.processId), kEmptyScene);
-    EXPECT_EQ(install.kill(static_cast<pid_t>(r.processId), SIGTERM), 0);
-    const Lines lines = readLines(install.transferLog());
-    ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(isFailedLine(lines.back(), "\"Doc\"", "100000", ".*")) << lines.back();
+    EXPECT_EQ(install.kill(r.processId, SIGTERM), 0);
+    EXPECT_EQ(readLines(install.transferLog()).back(),
+              failedLine("\"Doc\"", "100000", "the renderer stopped"));
 }
 
-#ifndef _WIN32
 // A listener of the test's own that handles each connection with the next script.
 class FakePeer {
   public:
     using Script = std::function<void(int fd)>;
     explicit FakePeer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -301,16 +338,28 @@ class FakePeer {
             ::listen(listen_, 8) != 0 ||
             ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
             throw std::runtime_error("fake peer cannot listen");
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
+        port = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (const Script& script : scripts_) {
+                int fd = -1;
+                while (!stop_ && fd < 0)
+                    if (wait(listen_, 20)) fd = ::accept(listen_, nullptr, nullptr);
+                if (fd < 0) return;
+                script(fd);
+                ::close(fd);
+            }
+        });
     }
     ~FakePeer() {
         stop_ = true;
         thread_.join();
         ::close(listen_);
     }
-    int port() const { return port_; }
 
+    static bool wait(int fd, int ms = 10000) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) == 1;
+    }
     static std::string line(int fd) {
         std::string text;
         char c = 0;
@@ -329,46 +378,33 @@ class FakePeer {
         return all;
     }
 
+    int port = 0;
+
   private:
-    static bool wait(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 10000) == 1;
-    }
-    void serve() {
-        for (const Script& script : scripts_) {
-            int fd = -1;
-            while (!stop_ && fd < 0) {
-                pollfd p{listen_, POLLIN, 0};
-                if (::poll(&p, 1, 20) == 1) fd = ::accept(listen_, nullptr, nullptr);
-            }
-            if (fd < 0) return;
-            script(fd);
-            ::close(fd);
-        }
-    }
     std::vector<Script> scripts_;
-    int listen_ = -1;
-    int port_ = 0;
+    int listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
-TEST_F(LiveLink, ConnectFailsQuicklyWhenNoRendererAnswers) {
-    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
-    Installation install;
+TEST_F(LiveLink, PeersThatAreNoRenderersGetNothingDone) {
+    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("500"));
     Library lib(install.library());
-
     // A port nobody listens on, nothing to connect to at all, or nothing that may be looked up.
-    const int closedPort = FakePeer({}).port();
+    const int closedPort = FakePeer({}).port;
     const std::tuple<const char*, int, int> nowhere[] = {
-        {"127.0.0.1", closedPort, 1}, {"localhost", closedPort, 4},
-        {nullptr, 50000, 1},          {"127.0.0.1", 0, 1},
-        {"127.0.0.1", 70000, 1},      {"renderer.example.invalid", 50000, 1}};
-    for (const auto& [host, port, mode] : nowhere) {
+        {"127.0.0.1", closedPort, 1}, {"localhost", closedPort, 4}, {nullptr, 50000, 1},
+        {"127.0.0.1", 0, 1},          {"127.0.0.1", 70000, 1},      {"renderer.invalid", 1, 1}};
+    for (const auto& [host, port, mode] : nowhere)
         EXPECT_FALSE(lib.scene->connect(host, port, mode)) << text(host) << " " << port;
-    }
 
-    // Listeners that are not renderers: silent, talking something else, closing at once.
+    std::string received;
+    auto greet = [&](int fd) {
+        received += FakePeer::line(fd) + "|";
+        FakePeer::send(fd, "RAYMINT-LIVE 1 READY 11 1\n");
+    };
+    // Listeners that are not renderers: silent, talking something else, closing at once, busy.
+    // Then peers that greet: hanging up, answering nonsense, never answering, and a proper one.
     FakePeer peer({[](int fd) { FakePeer::drain(fd); },
                    [](int fd) {
                        FakePeer::line(fd);
@@ -378,90 +414,73 @@ TEST_F(LiveLink, ConnectFailsQuicklyWhenNoRendererAnswers) {
                    [](int fd) {
                        FakePeer::line(fd);
                        FakePeer::send(fd, "RAYMINT-LIVE 1 BUSY\n");
-                   }});
-    for (int i = 0; i < 4; ++i) EXPECT_FALSE(lib.scene->connect("127.0.0.1", peer.port(), 1)) << i;
-    EXPECT_FALSE(lib.scene->begin_group("Doc", true));
-    EXPECT_FALSE(lib.scene->disconnect());
-}
-
-TEST_F(LiveLink, StreamPeersThatMisbehaveAfterTheGreeting) {
-    ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("500"));
-    Installation install;
-    Library lib(install.library());
-    std::string received;
-    auto greet = [&](int fd) {
-        received = FakePeer::line(fd);
-        FakePeer::send(fd, "RAYMINT-LIVE 1 READY 11 1\n");
-    };
-    FakePeer peer({greet,         // then hangs up
-                   [&](int fd) {  // takes everything, then answers nonsense
+                   },
+                   greet,
+                   [&](int fd) {
                        greet(fd);
                        FakePeer::drain(fd);
                        FakePeer::send(fd, "RAYMINT-LIVE 1 DONE maybe\n");
                    },
-                   [&](int fd) {  // takes everything, never answers (until the client gives up)
+                   [&](int fd) {
                        greet(fd);
                        FakePeer::drain(fd);
-                       pollfd p{fd, POLLIN, 0};
-                       ::poll(&p, 1, 5000);
+                       FakePeer::wait(fd, 5000);
                    },
-                   [&](int fd) {  // a proper peer
+                   [&](int fd) {
                        greet(fd);
-                       received += "|" + FakePeer::drain(fd);
+                       received += FakePeer::drain(fd);
                        FakePeer::send(fd, "RAYMINT-LIVE 1 DONE ok\n");
                    }});
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(lib.scene->connect("127.0.0.1", peer.port, 1)) << i;
+    EXPECT_FALSE(lib.scene->begin_group("Doc", true));
+    EXPECT_FALSE(lib.scene->disconnect());
     lib.scene->id(7);
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port(), 1)) << i;
-        writeTransfer(lib.scene, *heavy("Doc", i == 0 ? 100000 : 10));
+        ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port, 1)) << i;
+        writeTransfer(lib.scene, *heavy(i == 0 ? 100000 : 10));
         EXPECT_FALSE(lib.scene->disconnect()) << i;
     }
-    ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port(), 1));
+    ASSERT_TRUE(lib.scene->connect("127.0.0.1", peer.port, 1));
     lib.scene->print("hello");
     EXPECT_TRUE(lib.scene->disconnect());
     // The greeting names the client; the scene travels in frames with an empty one at the end.
-    const std::string hello = "#print \"hello\"\n";
-    EXPECT_EQ(received, "RAYMINT-LIVE 1 STREAM 7|" + bytes({int(hello.size()), 0, 0, 0}) + hello +
-                            bytes({0, 0, 0, 0}));
+    const std::string greeting = "RAYMINT-LIVE 1 STREAM 7|", hello = "#print \"hello\"\n";
+    EXPECT_EQ(received, greeting + greeting + greeting + greeting +
+                            bytes({int(hello.size()), 0, 0, 0}) + hello + bytes({0, 0, 0, 0}));
 }
 
 TEST_F(LiveLink, HostileDescriptionAnswersGiveNoDescription) {
     ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
-    Installation install;
     Library lib(install.library());
     auto answer = [](std::string bytes) {
         return [bytes](int fd) {
-            if (FakePeer::line(fd) != "RAYMINT-LIVE 1 DESCRIBE") return;
-            FakePeer::send(fd, bytes);
+            if (FakePeer::line(fd) == "RAYMINT-LIVE 1 DESCRIBE") FakePeer::send(fd, bytes);
         };
     };
     std::vector<FakePeer::Script> scripts;
+    const std::string d = "RAYMINT-LIVE 1 DESCRIPTION ";
     for (const std::string& bytes : std::initializer_list<std::string>{
-             "garbage\n", "RAYMINT-LIVE 1 DESCRIPTION 99999999999999999999\n",
-             "RAYMINT-LIVE 1 DESCRIPTION 17000000\n", "RAYMINT-LIVE 1 DESCRIPTION 100\nshort",
-             std::string("RAYMINT-LIVE 1 DESCRIPTION 5\nab\0cd", 34),
-             "RAYMINT-LIVE 1 DESCRIPTION -5\nabc", "RAYMINT-LIVE 1 DESCRIPTION 0\n",
-             "RAYMINT-LIVE 1 DESCRIPTION 3x\nabc", "RAYMINT-LIVE 1 REFUSED\n",
-             std::string(5000, 'x'), ""}) {
+             "garbage\n", d + "99999999999999999999\n", d + "17000000\n", d + "100\nshort",
+             d + std::string("5\nab\0cd", 7), d + "-5\nabc", d + "0\n", d + "3x\nabc",
+             std::string("RAYMINT-LIVE 1 REFUSED\n"), std::string(5000, 'x'), std::string()})
         scripts.push_back(answer(bytes));
-    }
     scripts.push_back([](int fd) { FakePeer::drain(fd); });  // never answers
     const size_t refused = scripts.size();
-    scripts.push_back(answer("RAYMINT-LIVE 1 DESCRIPTION 11\n<a>&#1;</a>"));
+    scripts.push_back(answer(d + "11\n<a>&#1;</a>"));
     FakePeer peer(std::move(scripts));
 
     // The test process itself poses as the renderer that owns the record.
-    const InstanceRecord me{12, ::getpid(), peer.port(),
+    const InstanceRecord me{12, ::getpid(), peer.port,
                             raymint::processStartTime(::getpid()).value()};
-    fs::create_directories(install.records());
     writeFile(install.record(me.processId), raymint::recordText(me));
     EXPECT_EQ(text(lib.query->instances()), instanceXml({me}));
     ASSERT_TRUE(lib.query->attach(me.processId));
     for (size_t i = 0; i < refused; ++i) EXPECT_EQ(lib.query->sceneDescription(), nullptr) << i;
     EXPECT_EQ(text(lib.query->sceneDescription()), "<a>&#1;</a>");
+    fs::remove(install.record(me.processId));  // or the installation's end would kill the test
 }
 
-// ---- hostile clients of the renderer --------------------------------------------------------
+// ---- hostile clients of the renderer ----------------------------------------------------
 
 int rawConnect(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -484,61 +503,89 @@ std::string talk(int port, const std::string& request, bool halfClose = true) {
     return answer;
 }
 
-std::string frame(const std::string& payload) {
-    const auto n = static_cast<uint32_t>(payload.size());
-    return bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)}) +
-           payload;
+// A stream of the given frames with the end mark.
+std::string stream(std::vector<std::string> frames, bool end = true) {
+    std::string all = "RAYMINT-LIVE 1 STREAM 9\n";
+    for (const std::string& f : frames) {
+        const auto n = static_cast<uint32_t>(f.size());
+        all +=
+            bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)}) + f;
+    }
+    return end ? all + bytes({0, 0, 0, 0}) : all;
 }
 
 TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
-    Installation install;
     const InstanceRecord r = install.start({"--max-stream-bytes", "5000", "--client-timeout", "1"});
     const std::string ready = "RAYMINT-LIVE 1 READY 11 " + std::to_string(r.processId) + "\n";
-    const std::string stream = "RAYMINT-LIVE 1 STREAM 9\n";
-    const std::string end = bytes({0, 0, 0, 0});
-
-    EXPECT_EQ(talk(r.port, "GET / HTTP/1.0\r\n\r\n"), "RAYMINT-LIVE 1 ERROR unknown request\n");
-    EXPECT_EQ(talk(r.port, std::string(3000, 'x')), "RAYMINT-LIVE 1 ERROR request line too long\n");
-    // Streams the renderer refuses: the answer and the log line give the reason.
     const std::string a = "group \"a\" {\n}\n", unclosed = "group \"Doc\" {\ngroup \"x\" {\n";
-    const struct {
-        std::string request, reason, set, bytes;  // bytes empty: depends on how they arrive
-    } refused[] = {
-        {stream + bytes({0xff, 0xff, 0xff, 0xff}), "frame of 4294967295 bytes (at most 16777216)",
-         "-", "0"},
-        {stream + frame("version 9\n") + end, "the stream holds no root group", "-", "10"},
-        {stream + frame(a) + frame(a) + end, "the stream holds 2 root groups instead of one",
-         "\"a\"", std::to_string(2 * a.size())},
-        {stream + frame(unclosed) + end,
-         "<stream>:3: unexpected end of input: 'group' block opened at line 2 is not closed",
-         "\"Doc\"", std::to_string(unclosed.size())},
-        {stream + frame("group \"Big\" {\n" + std::string(6000, ' ')) + end,
-         "stream larger than 5000 bytes", "\"Big\"", ""},
+    const std::string fine = "group \"Fine\" {\n group \"Cart\" {\n  flags 1\n }\n}\n";
+    const std::string fineBytes = std::to_string(fine.size());
+    const std::string ok =
+        ready + "RAYMINT-LIVE 1 DONE ok bytes " + fineBytes + " changed 0 kept 0\n";
+    const auto failed = [&](const std::string& reason) {
+        return ready + "RAYMINT-LIVE 1 DONE failed " + reason + "\n";
     };
-    for (const auto& c : refused) {
-        EXPECT_EQ(talk(r.port, c.request), ready + "RAYMINT-LIVE 1 DONE failed " + c.reason + "\n");
-    }
-    // Ends without the end mark: no answer, and nothing taken.
-    const std::string cut = "group \"Cut\" {\n}\n";
-    EXPECT_EQ(talk(r.port, stream + frame(cut)), ready);
-    // Says nothing at all: dropped after the client timeout.
-    EXPECT_EQ(talk(r.port, "", false), "");
-
-    const Lines lines = readLines(install.transferLog());
-    ASSERT_EQ(lines.size(), 6u);
-    for (size_t i = 0; i < std::size(refused); ++i) {
-        const auto& c = refused[i];
-        if (c.bytes.empty()) {
-            EXPECT_TRUE(isFailedLine(lines[i], c.set, "[0-9]+", c.reason)) << lines[i];
-        } else {
-            EXPECT_EQ(lines[i], failedLine(c.set, c.bytes, c.reason));
+    const auto size = [](const std::string& text) { return std::to_string(text.size()); };
+    const std::string noRoot = "the stream holds no root group",
+                      two =
+                          "the stream holds 2 "
+                          "root groups instead of one",
+                      cut = "group \"Cut\" {\n}\n",
+                      big =
+                          "stream larger than "
+                          "5000 bytes",
+                      open =
+                          "<stream>:3: unexpected end of input: 'group' block opened at line "
+                          "2 is not closed",
+                      closed = "the client closed the connection before the end of the stream";
+    const struct {
+        std::string request, answer, log;  // log: the transfer log's new line, a pattern
+    } cases[] = {
+        {"GET / HTTP/1.0\r\n\r\n", "RAYMINT-LIVE 1 ERROR unknown request\n", ""},
+        {std::string(3000, 'x'), "RAYMINT-LIVE 1 ERROR request line too long\n", ""},
+        {"RAYMINT-LIVE 1 STREAM 9\n" + bytes({0xff, 0xff, 0xff, 0xff}),
+         failed("frame of 4294967295 bytes (at most 16777216)"),
+         failedLine("-", "0", "frame of 4294967295 bytes \\(at most 16777216\\)")},
+        {stream({"version 9\n"}), failed(noRoot), failedLine("-", "10", noRoot)},
+        {stream({a, a}), failed(two), failedLine("\"a\"", size(a + a), two)},
+        {stream({unclosed}), failed(open), failedLine("\"Doc\"", size(unclosed), open)},
+        {stream({"group \"Big\" {\n" + std::string(6000, ' ')}), failed(big),
+         failedLine("\"Big\"", "[0-9]+", big)},
+        // Ends without the end mark: no answer, and nothing taken.
+        {stream({cut}, false), ready, failedLine("\"Cut\"", size(cut), closed)},
+        {stream({fine}), ok,
+         "modelset \"Fine\" bytes " + fineBytes +
+             " changed 0 kept 0 status ok picture \"Fine.png\""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(talk(r.port, c.request), c.answer);
+        const Lines lines = readLines(install.transferLog());
+        if (!c.log.empty()) {
+            EXPECT_TRUE(std::regex_match(lines.back(), std::regex(c.log))) << lines.back();
         }
     }
-    EXPECT_EQ(lines[5],
-              failedLine("\"Cut\"", std::to_string(cut.size()),
-                         "the client closed the connection before the end of the stream"));
+    // Says nothing at all: dropped after the client timeout.
+    EXPECT_EQ(talk(r.port, "", false), "");
     EXPECT_FALSE(fs::exists(install.output() / "a.rmq"));
     EXPECT_FALSE(fs::exists(install.output() / "Cut.rmq"));
+    EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
+
+    // A picture that cannot be written leaves the transfer standing; so does a log that cannot
+    // be written. The renderer's own log says so.
+    fs::remove(install.output() / "Fine.png");
+    fs::create_directories(install.output() / "Fine.png" / "in the way");
+    EXPECT_EQ(talk(r.port, stream({fine})), ok);
+    EXPECT_EQ(readLines(install.transferLog()).back(),
+              "modelset \"Fine\" bytes " + fineBytes + " changed 0 kept 0 status ok picture -");
+    fs::rename(install.transferLog(), install.dir() / "old.log");
+    fs::create_symlink("/dev/full", install.transferLog());
+    EXPECT_EQ(talk(r.port, stream({fine})), ok);
+    const std::string log = readFile(install.log());
+    for (const std::string& said : std::initializer_list<std::string>{
+             "raymint: \"Fine\": 1 unchanged components had no content to keep\n",
+             "raymint: cannot append to " + install.transferLog().string() +
+                 ": No space left on device\n"})
+        EXPECT_NE(log.find(said), std::string::npos) << said << log;
 
     // More connections than it serves at once: an extra one is told so. (A renderer that
     // keeps silent clients long enough for all of them to be open.)
@@ -547,8 +594,7 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
     std::string answer;
     while (held.size() < 20 && answer.empty()) {
         const int fd = rawConnect(patient.port);
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) == 1) {
+        if (FakePeer::wait(fd, 50)) {
             answer = FakePeer::drain(fd);
             ::close(fd);
         } else {
@@ -558,80 +604,55 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
     EXPECT_EQ(answer, "RAYMINT-LIVE 1 BUSY\n");
     EXPECT_LE(held.size(), 16u);
     for (int fd : held) ::close(fd);
-
-    // And a proper transfer still goes through.
-    const std::string fine = "group \"Fine\" {\n}\n";
-    const std::string size = std::to_string(fine.size());
-    EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
-              ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
-    EXPECT_EQ(
-        readLines(install.transferLog()).back(),
-        "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture \"Fine.png\"");
-    EXPECT_EQ(readFile(install.output() / "Fine.rmq"), "// RayMint model set\n" + fine);
-
-    // A picture that cannot be written leaves the transfer standing; the log says so.
-    fs::remove(install.output() / "Fine.png");
-    fs::create_directories(install.output() / "Fine.png" / "in the way");
-    EXPECT_EQ(talk(r.port, stream + frame(fine) + end),
-              ready + "RAYMINT-LIVE 1 DONE ok bytes " + size + " changed 0 kept 0\n");
-    EXPECT_EQ(readLines(install.transferLog()).back(),
-              "modelset \"Fine\" bytes " + size + " changed 0 kept 0 status ok picture -");
 }
 
-#endif
+// ---- the renderer's command line ---------------------------------------------------------
 
-// ---- stopping -------------------------------------------------------------------------------
-
-TEST_F(LiveLink, RenderersStopAndRemoveTheirRecords) {
-    Installation install;
+TEST_F(LiveLink, RenderersStopAndRefuseBadSettings) {
     for (int signal : {SIGTERM, SIGINT}) {
         const InstanceRecord r = install.start();
-        EXPECT_EQ(install.kill(static_cast<pid_t>(r.processId), signal), 0) << signal;
+        EXPECT_EQ(install.kill(r.processId, signal), 0) << signal;
         EXPECT_FALSE(fs::exists(install.record(r.processId))) << signal;
     }
     // Idle: ends by itself.
     const InstanceRecord idle = install.start({"--idle", "1"});
-    EXPECT_EQ(install.wait(static_cast<pid_t>(idle.processId)), 0);
+    EXPECT_EQ(install.wait(idle.processId), 0);
     EXPECT_FALSE(fs::exists(install.record(idle.processId)));
 
-    // --list and --stop act on the renderers of the installation.
-    const InstanceRecord c = install.start();
-    const RunResult list = run(install.binary().string(), {"--list"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.output, "pid " + std::to_string(c.processId) + " version 11 port " +
-                               std::to_string(c.port) + "\n");
-    const RunResult stop = run(install.binary().string(), {"--stop"});
-    EXPECT_EQ(stop.status, 0) << stop.output;
-    EXPECT_EQ(stop.output, "stopped pid " + std::to_string(c.processId) + "\n");
-    EXPECT_EQ(install.wait(static_cast<pid_t>(c.processId)), 0);
-    EXPECT_FALSE(fs::exists(install.record(c.processId)));
-    const RunResult none = run(install.binary().string(), {"--stop"});
-    EXPECT_EQ(none.status, 0);
-    EXPECT_EQ(none.output, "");
-}
-
-#ifndef _WIN32
-TEST_F(LiveLink, RendererRefusesBadSettingsAndBusyPorts) {
-    Installation install;
+    // --list and --stop act on the renderers of the installation, and return once they ended.
     const std::string bin = install.binary().string();
+    const InstanceRecord c = install.start();
+    const std::string pid = std::to_string(c.processId);
+    const RunResult list = run(bin, {"--list"});
+    EXPECT_EQ(
+        std::tie(list.status, list.output),
+        std::make_tuple(0, "pid " + pid + " version 11 port " + std::to_string(c.port) + "\n"));
+    const RunResult stop = run(bin, {"--stop", "--wait", "3600"});
+    EXPECT_EQ(std::tie(stop.status, stop.output), std::make_tuple(0, "stopped pid " + pid + "\n"));
+    EXPECT_EQ(install.wait(c.processId), 0);
+    EXPECT_FALSE(fs::exists(install.record(c.processId)));
+    const RunResult none = run(bin, {"--stop"});
+    EXPECT_EQ(std::tie(none.status, none.output), std::make_tuple(0, std::string()));
+
     const RunResult help = run(bin, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("Usage: raymint [OPTION]...\n", 0), 0u);
-
     const fs::path config = install.dir() / "bad.conf";
     writeFile(config, "# comment\nversion = 11\nbogus = 1\n");
+    const std::string tryHelp = "\nTry 'raymint --help'.\n";
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--ports", "9-1"},
-         "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= FIRST <= LAST <= "
-         "65535)\nTry 'raymint --help'.\n"},
-        {{"--frobnicate"}, "raymint: unknown argument \"--frobnicate\"\nTry 'raymint --help'.\n"},
+         "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= "
+         "FIRST <= LAST <= 65535)" +
+             tryHelp},
+        {{"--frobnicate"}, "raymint: unknown argument \"--frobnicate\"" + tryHelp},
+        {{"--config"}, "raymint: --config needs a value" + tryHelp},
         {{"--config", config.string()},
          "raymint: " + config.string() + ":3: unknown setting \"bogus\"\n"},
     };
     for (const auto& [args, message] : refused) {
         const RunResult r = run(bin, args);
-        EXPECT_EQ(r.status, 2) << message;
-        EXPECT_EQ(r.output, message);
+        EXPECT_EQ(std::tie(r.status, r.output), std::make_tuple(2, message));
     }
     EXPECT_EQ(run(bin, {"--config", (install.dir() / "none.conf").string()}).status, 2);
 
@@ -650,14 +671,6 @@ TEST_F(LiveLink, RendererRefusesBadSettingsAndBusyPorts) {
 
 #endif
 
-TEST_F(LiveLink, RefusedDescriptionIsNoDescription) {
-    Installation install({"--refuse-describe"});
-    const InstanceRecord r = install.start();
-    Library lib(install.library());
-    EXPECT_EQ(described(lib, r.processId), "(null)");
-    EXPECT_TRUE(transfer(lib.scene, r.port, *cart(true))) << "streams are still taken";
-}
-
 TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
     std::vector<std::string> names;
 #ifdef _WIN32
@@ -665,8 +678,8 @@ TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
     const HMODULE module = ::LoadLibraryW(windowsPath(RAYMINT_LIBRARY).wstring().c_str());
     ASSERT_NE(module, nullptr);
     const auto* base = reinterpret_cast<const unsigned char*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& entry =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     ASSERT_NE(entry.VirtualAddress, 0u);
@@ -676,23 +689,14 @@ TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
     for (DWORD i = 0; i < exports->NumberOfNames; ++i)
         names.emplace_back(reinterpret_cast<const char*>(base + nameOffsets[i]));
     ::FreeLibrary(module);
-    const std::string output;
 #else
-    const std::string command =
-        std::string("nm -D --defined-only '") + RAYMINT_LIBRARY + "' 2>/dev/null";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    if (::pclose(pipe) != 0) GTEST_SKIP() << "nm is not available";
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        const size_t space = line.rfind(' ');
-        names.push_back(line.substr(space + 1));
-    }
+    const CommandResult nm = runCommand("nm -D --defined-only " + shellQuote(RAYMINT_LIBRARY));
+    if (nm.status != 0) GTEST_SKIP() << "nm is not available";
+    std::istringstream in(nm.out);
+    for (std::string line; std::getline(in, line);)
+        names.push_back(line.substr(line.rfind(' ') + 1));
 #endif
-    EXPECT_EQ(names, std::vector<std::string>{"raymint_live_initialize"}) << output;
+    EXPECT_EQ(names, std::vector<std::string>{"raymint_live_initialize"});
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Helpers of the renderer tests: temporary folders, tree comparison, designs streamed the way
-// the add-in streams them, and real renderer processes installed into a temporary prefix.
-// On Windows (under Wine) the renderer and its installer are the Linux programs: Wine starts
-// them through CreateProcessW but hands back no process to wait for, so there they run behind
-// a shell that leaves their exit status in a file.
+// Helpers of the renderer tests: designs streamed the way the add-in streams them, model-set
+// content by component, programs run to their end, and an installation in a temporary prefix
+// with the renderers started from it. On Windows (under Wine) the renderer and its installer
+// are the Linux programs: Wine starts them through CreateProcessW but hands back no process to
+// wait for, so there they run behind a shell that leaves their exit status in a file.
 #pragma once
 
 #ifdef _WIN32
@@ -14,22 +14,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <chrono>
-#include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -56,42 +48,33 @@ namespace vex::test {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// ---- trees ----------------------------------------------------------------------------------
+using Content = std::map<std::string, std::vector<float>>;
 
 // The group named `name` among the children of `block`; null when there is none.
-inline const Block* childGroup(const Block& block, const std::string& name, int index = 0) {
-    for (const Node& n : block.children) {
-        if (n.isBlock() && n.block().keyword == "group" && n.block().name() == name && index-- == 0)
+inline const Block* childGroup(const Block& block, const std::string& name) {
+    for (const Node& n : block.children)
+        if (n.isBlock() && n.block().keyword == "group" && n.block().name() == name)
             return &n.block();
-    }
     return nullptr;
 }
 
-// The first "vertices" float of every object below `block`: tells the test bodies apart.
-inline void collectMarkers(const Block& block, std::vector<float>& out) {
+// For every component group (by its path of names), the first "vertices" number of each mesh
+// of the bodies it holds directly: tells the test bodies apart.
+inline void componentContent(const Block& block, const std::string& path, Content& out,
+                             std::vector<float>* markers = nullptr) {
     for (const Node& n : block.children) {
         if (!n.isBlock()) {
             const Statement& s = n.statement();
-            if (s.name == "vertices" && !s.values.empty() &&
+            if (markers && s.name == "vertices" && !s.values.empty() &&
                 s.values[0].kind == Value::Kind::Numbers && s.values[0].numbers.size() > 0)
-                out.push_back(static_cast<float>(s.values[0].numbers.at(0)));
+                markers->push_back(static_cast<float>(s.values[0].numbers.at(0)));
             continue;
         }
-        collectMarkers(n.block(), out);
-    }
-}
-
-// For every component group (by its path of names below the file), the markers of the bodies
-// it holds directly.
-inline void componentContent(const Block& block, const std::string& path,
-                             std::map<std::string, std::vector<float>>& out) {
-    for (const Node& n : block.children) {
-        if (!n.isBlock() || n.block().keyword != "group") continue;
         const Block& g = n.block();
+        if (!markers && g.keyword != "group") continue;
         const std::string here = path + "/" + g.name();
-        if (raymint::isBodyGroup(g)) {
-            collectMarkers(g, out[path]);
+        if (markers || raymint::isBodyGroup(g)) {
+            componentContent(g, here, out, markers ? markers : &out[path]);
         } else {
             if (raymint::isComponentGroup(g)) out[here];
             componentContent(g, here, out);
@@ -99,33 +82,25 @@ inline void componentContent(const Block& block, const std::string& path,
     }
 }
 
-inline std::map<std::string, std::vector<float>> componentContent(const Document& doc) {
-    std::map<std::string, std::vector<float>> out;
+inline Content componentContent(const Document& doc) {
+    Content out;
     componentContent(doc.root, "", out);
     return out;
 }
 
-// ---- designs --------------------------------------------------------------------------------
-
-inline constexpr uint32_t kComponent = 0x1;
-inline constexpr uint32_t kChanged = 0x8000;
-inline constexpr uint32_t kBodyWithFaces = 0x400;
-inline constexpr uint32_t kAppearance = 0x10000;
-
 // A body group as the add-in writes one: body -> appearance group -> one triangle whose first
-// vertex coordinate is `marker`.
-inline std::shared_ptr<VexGroup> body(const std::string& name, float marker,
-                                      size_t extraTriangles = 0) {
+// vertex coordinate is `marker`, and `extra` more triangles.
+inline std::shared_ptr<VexGroup> body(const std::string& name, float marker, size_t extra = 0) {
     auto group = std::make_shared<VexGroup>(name);
-    group->setFlags(kBodyWithFaces);
+    group->setFlags(0x400);
     auto appearance = group->addGroup(name);
-    appearance->setFlags(kAppearance);
+    appearance->setFlags(0x10000);
     auto mesh = std::make_shared<TriangleObject>(name);
     std::vector<float> vertices = {marker, 0, 0, 1, 0, 0, 0, 1, 0};
     std::vector<int32_t> triangles = {0, 1, 2};
-    for (size_t i = 0; i < extraTriangles; ++i) {
+    for (size_t i = 0; i < extra; ++i) {
         vertices.insert(vertices.end(), {float(i), 1, 0, 1, float(i), 0, 0, 1, float(i)});
-        const int32_t base = static_cast<int32_t>(3 * (i + 1));
+        const auto base = static_cast<int32_t>(3 * (i + 1));
         triangles.insert(triangles.end(), {base, base + 1, base + 2});
     }
     mesh->setVertices(std::move(vertices));
@@ -134,32 +109,31 @@ inline std::shared_ptr<VexGroup> body(const std::string& name, float marker,
     return group;
 }
 
-inline VexGroup::Transform translation(double x) {
-    VexGroup::Transform t = VexGroup::kIdentity;
-    t[12] = x;
-    return t;
-}
+using Groups = std::vector<std::shared_ptr<VexGroup>>;
 
+// A component group (flag 0x8000: changed), placed at x when given.
 inline std::shared_ptr<VexGroup> component(const std::string& name, bool changed,
-                                           std::vector<std::shared_ptr<VexGroup>> children = {},
-                                           std::vector<std::shared_ptr<VexGroup>> bodies = {},
+                                           Groups children = {}, Groups bodies = {},
                                            std::optional<double> x = std::nullopt) {
     auto group = std::make_shared<VexGroup>(name);
-    group->setFlags(changed ? kComponent | kChanged : kComponent);
-    if (x) group->setTransform(translation(*x));
+    group->setFlags(changed ? 0x8001 : 0x1);
+    if (x) {
+        VexGroup::Transform t = VexGroup::kIdentity;
+        t[12] = *x;
+        group->setTransform(t);
+    }
     for (auto& c : children) group->addChildGroup(c);
     for (auto& b : bodies) group->addChildGroup(b);
     return group;
 }
 
-inline std::shared_ptr<VexGroup> design(const std::string& name,
-                                        std::shared_ptr<VexGroup> rootComponent) {
-    auto root = std::make_shared<VexGroup>(name);
-    root->addChildGroup(std::move(rootComponent));
-    return root;
+inline std::shared_ptr<VexGroup> design(const std::string& name, std::shared_ptr<VexGroup> root) {
+    auto top = std::make_shared<VexGroup>(name);
+    top->addChildGroup(std::move(root));
+    return top;
 }
 
-// Hands one scene interface to the wrapper, as the add-in's live-link target does.
+// Hands one scene interface to the writer, as the add-in's live-link target does.
 class ApiTarget : public LightFactory {
   public:
     explicit ApiTarget(vexScene_api* api) : api_(api) {}
@@ -171,8 +145,7 @@ class ApiTarget : public LightFactory {
     vexScene_api* api_;
 };
 
-// Everything RenderFlow writes for a click: banner and version, client attribute, import
-// options, camera, design.
+// Everything the add-in writes for a click: client attribute, import options, camera, design.
 inline void writeTransfer(vexScene_api* api, VexGroup& root) {
     ApiTarget target(api);
     vexSceneapi_oo writer(target);
@@ -191,8 +164,6 @@ inline void writeTransfer(vexScene_api* api, VexGroup& root) {
     writer.write(root);
 }
 
-// ---- processes ------------------------------------------------------------------------------
-
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string output;
@@ -200,17 +171,12 @@ struct RunResult {
 
 #ifdef _WIN32
 
-inline int processId() {
-    return ::_getpid();
-}
-
 // Wine's own conversions between its paths and the Linux system's ("Z:\\tmp" and "/tmp").
 inline std::string unixPath(const fs::path& path) {
     using Convert = char*(__cdecl*)(const wchar_t*);
     static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (convert == nullptr) throw std::runtime_error("not running under Wine");
-    char* name = convert(fs::absolute(path).wstring().c_str());
+    char* name = convert ? convert(fs::absolute(path).wstring().c_str()) : nullptr;
     if (name == nullptr) throw std::runtime_error("no Linux path for " + path.string());
     std::string result(name);
     ::HeapFree(::GetProcessHeap(), 0, name);
@@ -218,12 +184,10 @@ inline std::string unixPath(const fs::path& path) {
 }
 
 inline fs::path windowsPath(const std::string& path) {
-    if (path.empty() || path[0] != '/') return path;
     using Convert = wchar_t*(__cdecl*)(const char*);
     static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    if (convert == nullptr) throw std::runtime_error("not running under Wine");
-    wchar_t* name = convert(path.c_str());
+    wchar_t* name = convert ? convert(path.c_str()) : nullptr;
     if (name == nullptr) throw std::runtime_error("no Windows path for " + path);
     fs::path result(name);
     ::HeapFree(::GetProcessHeap(), 0, name);
@@ -235,12 +199,8 @@ inline std::wstring commandWord(const std::wstring& word) {
     std::wstring quoted = L"\"";
     size_t slashes = 0;
     for (wchar_t c : word) {
-        if (c == L'\\') {
-            ++slashes;
-        } else {
-            if (c == L'"') quoted.append(slashes + 1, L'\\');
-            slashes = 0;
-        }
+        if (c == L'"') quoted.append(slashes + 1, L'\\');
+        slashes = c == L'\\' ? slashes + 1 : 0;
         quoted += c;
     }
     return quoted.append(slashes, L'\\') + L"\"";
@@ -253,81 +213,56 @@ inline std::string shWord(const std::string& word) {
     return quoted + "'";
 }
 
-inline PROCESS_INFORMATION createProcess(const fs::path& program,
-                                         const std::vector<std::string>& args, HANDLE output) {
-    std::wstring line = commandWord(program.wstring());
-    for (const std::string& a : args) line += L" " + commandWord(fs::path(a).wstring());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                          nullptr, nullptr, &startup, &process))
-        throw std::runtime_error("cannot start " + program.string());
-    return process;
-}
-
-// Starts the Linux program `path` behind sh, with its output going to `log`. `pid`, when given,
-// receives its process id once it runs; `status` its exit status (or 128 + signal) once it ended.
-// Each file appears whole.
-inline void startBehindSh(const std::string& path, const std::vector<std::string>& args,
-                          const fs::path& log, const fs::path& status,
-                          const fs::path& pid = fs::path()) {
-    const auto leave = [](const std::string& what, const fs::path& file) {
-        const std::string name = unixPath(file);
-        return "echo " + what + " >" + shWord(name + ".tmp") + " && mv " + shWord(name + ".tmp") +
-               " " + shWord(name);
-    };
-    std::string script = "exec <" + shWord("/dev/null") + " >>" + shWord(unixPath(log)) +
-                         " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path));
-    for (const std::string& a : args) script += " " + shWord(a);
-    script += pid.empty() ? "; " : " & " + leave("$!", pid) + "; wait $!; ";
-    script += leave("$?", status);
-    const PROCESS_INFORMATION process =
-        createProcess(windowsPath("/bin/sh"), {"-c", script}, nullptr);
-    ::CloseHandle(process.hThread);  // Wine gives none for a Linux program
-    ::CloseHandle(process.hProcess);
-}
-
 // Runs `path` to its end (at most 30 s) and collects its output. Windows programs (".exe") are
 // waited for directly, their text output with plain line ends; Linux programs run behind sh.
 inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
     TempDir dir;
     RunResult result;
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    if (fs::path(path).extension() == ".exe") {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        const HANDLE log =
-            ::CreateFileW((dir / "output").wstring().c_str(), GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
-        if (log == INVALID_HANDLE_VALUE) throw std::runtime_error("no output file");
-        PROCESS_INFORMATION process{};
-        try {
-            process = createProcess(windowsPath(path), args, log);
-        } catch (...) {
-            ::CloseHandle(log);
-            throw;
-        }
-        ::CloseHandle(log);
-        ::CloseHandle(process.hThread);
+    const bool windows = fs::path(path).extension() == ".exe";
+    std::wstring line = commandWord(L"sh") + L" -c ";
+    if (windows) {
+        line = commandWord(windowsPath(path).wstring());
+        for (const std::string& a : args) line += L" " + commandWord(fs::path(a).wstring());
+    } else {
+        const std::string out = shWord(unixPath(dir / "output"));
+        const std::string status = shWord(unixPath(dir / "status"));
+        std::string script =
+            "exec </dev/null >" + out + " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path));
+        for (const std::string& a : args) script += " " + shWord(a);
+        script += "; echo $? >" + status + ".tmp && mv " + status + ".tmp " + status;
+        line += commandWord(fs::path(script).wstring());
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE log =
+        ::CreateFileW((dir / (windows ? "output" : "none")).wstring().c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = log;
+    PROCESS_INFORMATION process{};
+    const std::wstring program = (windows ? windowsPath(path) : windowsPath("/bin/sh")).wstring();
+    const bool started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, nullptr, &startup, &process);
+    ::CloseHandle(log);
+    if (!started) throw std::runtime_error("cannot start " + path);
+    ::CloseHandle(process.hThread);
+    if (windows) {
         if (::WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
             ::TerminateProcess(process.hProcess, 137);
         DWORD status = 0;
         ::GetExitCodeProcess(process.hProcess, &status);
-        ::CloseHandle(process.hProcess);
         result.status = static_cast<int>(status);
-        for (char c : readFile(dir / "output"))
-            if (c != '\r') result.output += c;
-        return result;
+    } else {
+        // Wine gives no process to wait for when it starts a Linux program.
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(dir / "status") && Clock::now() < deadline) ::Sleep(5);
+        const std::string code = readFile(dir / "status");
+        if (!code.empty()) result.status = std::stoi(code);
     }
-    startBehindSh(path, args, dir / "output", dir / "status");
-    while (!fs::exists(dir / "status") && Clock::now() < deadline) ::Sleep(5);
-    const std::string code = readFile(dir / "status");
-    if (!code.empty()) result.status = std::stoi(code);
-    result.output = readFile(dir / "output");
+    ::CloseHandle(process.hProcess);
+    for (char c : readFile(dir / "output"))
+        if (c != '\r') result.output += c;
     return result;
 }
 
@@ -339,11 +274,11 @@ inline void killProcess(int64_t pid) {
     while (raymint::processStartTime(pid) && Clock::now() < deadline) ::Sleep(5);
 }
 
-#else
-
 inline int processId() {
-    return static_cast<int>(::getpid());
+    return ::_getpid();
 }
+
+#else
 
 // Starts `path` with `args`; standard output and error go to `log`.
 inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
@@ -365,99 +300,87 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
     return pid;
 }
 
-// Runs `path` to its end (at most 30 s, then it is killed) and collects its output.
-inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
-    TempDir dir;
-    const fs::path log = dir / "output";
-    const pid_t pid = spawn(path, args, log);
-    RunResult result;
+// Waits (at most `seconds`, then it is killed) for the child `pid` to end; its exit status or
+// 128 + signal.
+inline int waitFor(pid_t pid, int seconds = 30) {
     int status = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.output = readFile(log);
-    return result;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Ends a process at once. A renderer the add-in started is no child of the test: nothing to
-// reap.
+// Runs `path` to its end (at most 30 s) and collects its output.
+inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
+    TempDir dir;
+    const int status = waitFor(spawn(path, args, dir / "output"));
+    return {status, readFile(dir / "output")};
+}
+
+// A renderer the add-in started is no child of the test: nothing to reap.
 inline void killProcess(int64_t pid) {
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
-#endif
-
-// A port range for this test process, apart from those of tests running beside it.
-inline std::string portRange(int width = 16) {
-    const int base = 20000 + processId() % 2000 * 16;
-    return std::to_string(base) + "-" + std::to_string(base + width - 1);
+inline int processId() {
+    return static_cast<int>(::getpid());
 }
 
 // The library of an installation, loaded as the add-in loads it.
 class Library {
   public:
-    explicit Library(const fs::path& file) {
-#ifdef _WIN32
-        handle_ = ::LoadLibraryW(file.wstring().c_str());
-        if (handle_ == nullptr) throw std::runtime_error("LoadLibraryW failed: " + file.string());
+    explicit Library(const fs::path& file) : handle_(::dlopen(file.c_str(), RTLD_NOW)) {
         auto entry = reinterpret_cast<raymint_live_initialize_fn>(
-            reinterpret_cast<void*>(::GetProcAddress(handle_, kLiveLinkEntryPoint)));
-#else
-        handle_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
-        auto entry =
-            reinterpret_cast<raymint_live_initialize_fn>(::dlsym(handle_, kLiveLinkEntryPoint));
-#endif
-        if (entry == nullptr) throw std::runtime_error("no entry point");
-        live_ = entry();
-        if (live_ == nullptr) throw std::runtime_error("no root object");
+            handle_ ? ::dlsym(handle_, kLiveLinkEntryPoint) : nullptr);
+        live_ = entry ? entry() : nullptr;
+        if (live_ == nullptr) throw std::runtime_error("cannot load " + file.string());
         scene = live_->scene_api();
         query = live_->query_api();
     }
     ~Library() {
-        if (live_ != nullptr) live_->destroy(1);
-#ifdef _WIN32
-        if (handle_ != nullptr) ::FreeLibrary(handle_);
-#else
-        if (handle_ != nullptr) ::dlclose(handle_);
-#endif
+        live_->destroy(1);
+        ::dlclose(handle_);
     }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
     vexScene_api* scene = nullptr;
     vexQuery_api* query = nullptr;
 
   private:
-#ifdef _WIN32
-    HMODULE handle_ = nullptr;
-#else
-    void* handle_ = nullptr;
-#endif
+    void* handle_;
     vexLive_api* live_ = nullptr;
 };
 
-// An installation in a temporary prefix and the renderers started from it; every renderer
-// still running at the end is killed (and reaped, where the test started it). On Windows the
-// Linux installer lays out the folder, the Windows library goes beside the renderer, and the
-// records are the registry's own values, removed at the end.
+#endif
+
+// A port range for this test process, apart from those of tests running beside it.
+inline std::string portRange() {
+    const int base = 20000 + processId() % 2000 * 16;
+    return std::to_string(base) + "-" + std::to_string(base + 15);
+}
+
+// An installation in a temporary prefix; every renderer of it still running at the end is
+// killed (and reaped, where the test started it). On Windows the Linux installer lays out the
+// folder, the Windows library goes beside the renderer, and the records are the registry's own
+// values, removed at the end.
 class Installation {
   public:
     explicit Installation(const std::vector<std::string>& options = {}) {
-        std::vector<std::string> args = {"--prefix",       hostPath(prefix()), "--hive",
-                                         hostPath(hive()), "--ports",          portRange()};
+#ifdef _WIN32
+        std::vector<std::string> args = {"--prefix",       unixPath(prefix()), "--hive",
+                                         unixPath(hive()), "--ports",          portRange()};
+#else
+        std::vector<std::string> args = {"--prefix",      prefix().string(), "--hive",
+                                         hive().string(), "--ports",         portRange()};
+#endif
         args.insert(args.end(), options.begin(), options.end());
         const RunResult r = run(RAYMINT_INSTALL_EXE, args);
         if (r.status != 0) throw std::runtime_error("install failed: " + r.output);
 #ifdef _WIN32
-        fs::copy_file(windowsPath(RAYMINT_LIBRARY), library());
+        fs::copy_file(windowsPath(RAYMINT_LIBRARY), prefix() / "bin" / "vexraymintlive6_64.dll");
         std::string version = "11";
         for (size_t i = 0; i + 1 < options.size(); ++i)
             if (options[i] == "--version") version = options[i + 1];
@@ -466,18 +389,14 @@ class Installation {
     }
     ~Installation() {
 #ifdef _WIN32
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, kRecordsKey);
-        for (const auto& r : raymint::liveInstances(records().string())) killProcess(r.processId);
-        // The shells behind the renderers started here write into the folder until they end.
-        for (const auto& [pid, status] : ended_) {
-            if (!fs::exists(status)) kill(pid, 9);
-        }
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvan");
 #else
         for (pid_t pid : running_) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
 #endif
+        for (const auto& r : raymint::liveInstances(records().string())) killProcess(r.processId);
     }
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
@@ -491,15 +410,9 @@ class Installation {
     fs::path binary() const {
         return prefix() / "bin" / "raymint";
     }
-#ifdef _WIN32
-    fs::path library() const {
-        return prefix() / "bin" / "vexraymintlive6_64.dll";
-    }
-#else
     fs::path library() const {
         return prefix() / "bin" / "vexraymintlive6_64.so";
     }
-#endif
     fs::path output() const {
         return prefix() / "var" / "output";
     }
@@ -512,7 +425,6 @@ class Installation {
     fs::path transferLog() const {
         return output() / "transfers.log";
     }
-    // Where the renderer `pid` of this installation keeps its instance record.
     fs::path record(int64_t pid) const {
         return raymint::recordPath(records().string(), pid);
     }
@@ -521,135 +433,67 @@ class Installation {
     }
 
 #ifdef _WIN32
-    // Starts the installed renderer without arguments (or with `args`) behind sh and waits for
-    // its instance record.
+  private:
+    // What raymint-install records in its hive file, as registry values.
+    void writeRecords(const std::string& version) const {
+        const std::wstring name = L"RayMint " + fs::path(version).wstring();
+        const std::string ports = portRange();
+        const std::wstring texts[][2] = {{L"BinName", binary().wstring()},
+                                         {L"BinFolder", (prefix() / "bin").wstring()},
+                                         {L"ResourceFolder", (prefix() / "resources").wstring()}};
+        const DWORD first = std::stoul(ports.substr(0, ports.find('-')));
+        const DWORD numbers[] = {first, first + 15};
+        HKEY base = nullptr;
+        HKEY key = nullptr;
+        bool ok = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvan", 0, nullptr, 0,
+                                    KEY_WRITE, nullptr, &base, nullptr) == ERROR_SUCCESS &&
+                  ::RegSetValueExW(base, L"RayMintVersion", 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(name.c_str()),
+                                   static_cast<DWORD>((name.size() + 1) * 2)) == ERROR_SUCCESS &&
+                  ::RegCreateKeyExW(base, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                    nullptr) == ERROR_SUCCESS;
+        for (const auto& [value, data] : texts)
+            ok = ok && ::RegSetValueExW(key, value.c_str(), 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(data.c_str()),
+                                        static_cast<DWORD>((data.size() + 1) * 2)) == 0;
+        for (int i = 0; i < 2; ++i)
+            ok = ok && ::RegSetValueExW(key, i ? L"LiveLinkMaxPort" : L"LiveLinkPort", 0, REG_DWORD,
+                                        reinterpret_cast<const BYTE*>(&numbers[i]), 4) == 0;
+        if (key != nullptr) ::RegCloseKey(key);
+        if (base != nullptr) ::RegCloseKey(base);
+        if (!ok) throw std::runtime_error("cannot write the installation records");
+    }
+
+    TempDir dir_;
+#else
+    // Starts the installed renderer with `args` and waits for its instance record.
     raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
-        const std::string n = std::to_string(ended_.size());
-        const fs::path pid = dir_ / ("renderer-" + n + ".pid");
-        const fs::path status = dir_ / ("renderer-" + n + ".status");
-        startBehindSh(binary().string(), args, log(), status, pid);
+        const pid_t pid = spawn(binary().string(), args, log());
+        running_.push_back(pid);
         const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!fs::exists(pid) && Clock::now() < deadline) ::Sleep(5);
-        const int64_t id = std::stoll("0" + readFile(pid));
-        ended_[id] = status;
-        const fs::path file = record(id);
         while (Clock::now() < deadline) {
-            if (fs::exists(file)) {
-                const auto r = raymint::parseRecord(readFile(file));
-                if (r) return *r;
-            }
-            if (fs::exists(status))
+            if (const auto r = raymint::parseRecord(readFile(record(pid)))) return *r;
+            if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+                std::erase(running_, pid);
                 throw std::runtime_error("renderer exited early: " + readFile(log()));
-            ::Sleep(5);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         throw std::runtime_error("renderer did not publish its record: " + readFile(log()));
     }
 
     // Waits (at most 20 s) for a renderer started here to end; its exit status or 128 + signal.
     int wait(int64_t pid) {
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!fs::exists(ended_.at(pid)) && Clock::now() < deadline) ::Sleep(5);
-        const std::string status = readFile(ended_.at(pid));
-        return status.empty() ? -1 : std::stoi(status);
+        std::erase(running_, static_cast<pid_t>(pid));
+        return waitFor(static_cast<pid_t>(pid), 20);
     }
 
     int kill(int64_t pid, int signal) {
-        run("/bin/kill", {"-" + std::to_string(signal), std::to_string(pid)});
+        ::kill(static_cast<pid_t>(pid), signal);
         return wait(pid);
     }
 
   private:
-    static constexpr const wchar_t* kRecordsKey = L"SOFTWARE\\Corvan";
-
-    // A path as the Linux installer takes it.
-    static std::string hostPath(const fs::path& path) {
-        return unixPath(path);
-    }
-
-    // What raymint-install records in its hive file, as registry values.
-    void writeRecords(const std::string& version) const {
-        const std::wstring name = L"RayMint " + fs::path(version).wstring();
-        const std::string ports = portRange();
-        const DWORD first = std::stoul(ports.substr(0, ports.find('-')));
-        const DWORD last = std::stoul(ports.substr(ports.find('-') + 1));
-        const auto text = [](HKEY key, const wchar_t* value, const std::wstring& data) {
-            return ::RegSetValueExW(key, value, 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(data.c_str()),
-                                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-        };
-        const auto number = [](HKEY key, const wchar_t* value, DWORD data) {
-            return ::RegSetValueExW(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                                    sizeof data);
-        };
-        HKEY base = nullptr;
-        HKEY installation = nullptr;
-        bool ok = ::RegCreateKeyExW(HKEY_CURRENT_USER, kRecordsKey, 0, nullptr, 0, KEY_WRITE,
-                                    nullptr, &base, nullptr) == ERROR_SUCCESS;
-        ok = ok && text(base, L"RayMintVersion", name) == ERROR_SUCCESS &&
-             ::RegCreateKeyExW(base, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &installation,
-                               nullptr) == ERROR_SUCCESS;
-        ok = ok && text(installation, L"BinName", binary().wstring()) == ERROR_SUCCESS &&
-             text(installation, L"BinFolder", (prefix() / "bin").wstring()) == ERROR_SUCCESS &&
-             text(installation, L"ResourceFolder", (prefix() / "resources").wstring()) ==
-                 ERROR_SUCCESS &&
-             number(installation, L"LiveLinkPort", first) == ERROR_SUCCESS &&
-             number(installation, L"LiveLinkMaxPort", last) == ERROR_SUCCESS;
-        if (installation != nullptr) ::RegCloseKey(installation);
-        if (base != nullptr) ::RegCloseKey(base);
-        if (!ok) throw std::runtime_error("cannot write the installation records");
-    }
-
-    TempDir dir_;
-    std::map<int64_t, fs::path> ended_;  // the exit status file of each renderer started here
-#else
-    // Starts the installed renderer without arguments (or with `args`) and waits for its
-    // instance record.
-    raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
-        const pid_t pid = spawn(binary().string(), args, log());
-        running_.push_back(pid);
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        const fs::path file = raymint::recordPath(records().string(), pid);
-        while (Clock::now() < deadline) {
-            std::ifstream in(file);
-            if (in) {
-                const auto record = raymint::parseRecord(readFile(file));
-                if (record) return *record;
-            }
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                forget(pid);
-                throw std::runtime_error("renderer exited early: " + readFile(log()));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        throw std::runtime_error("renderer did not publish its record: " + readFile(log()));
-    }
-
-    // Waits (at most 20 s) for the renderer to end; its exit status or 128 + signal.
-    int wait(pid_t pid) {
-        int status = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        forget(pid);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    int kill(pid_t pid, int signal) {
-        ::kill(pid, signal);
-        return wait(pid);
-    }
-
-  private:
-    static std::string hostPath(const fs::path& path) {
-        return path.string();
-    }
-    void forget(pid_t pid) {
-        std::erase(running_, pid);
-    }
-
     TempDir dir_;
     std::vector<pid_t> running_;
 #endif
