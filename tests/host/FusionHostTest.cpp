@@ -150,19 +150,14 @@ TEST(FusionHost, RefusedDesignExportsNothing) {
         "self.json",
         "{\"document\": \"d\", \"products\": [{\"type\": \"design\", \"root\": \"r\", "
         "\"components\": [{\"name\": \"r\", \"occurrences\": [{\"component\": \"r\"}]}]}]}");
-    for (const auto& [file, message] :
-         {std::pair<std::string, std::string>{
-              self,
-              ": /products/0/components/0/occurrences/0/component: component \"r\" places itself "
-              "(occurrence cycle)"},
-          {"/nonexistent/model.json", ": cannot read: No such file or directory"}}) {
-        const Result r =
-            host("--design " + quote(file) + " --export " + quote(created) + " --export " + kept);
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, "fusion-host: " + file + message + "\nfusion-host: nothing exported\n");
-        EXPECT_FALSE(std::filesystem::exists(created));
-        EXPECT_EQ(hosttest::read(kept), "old");
-    }
+    const Result r =
+        host("--design " + quote(self) + " --export " + quote(created) + " --export " + kept);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "fusion-host: " + self +
+                         ": /products/0/components/0/occurrences/0/component: component \"r\" "
+                         "places itself (occurrence cycle)\nfusion-host: nothing exported\n");
+    EXPECT_FALSE(std::filesystem::exists(created));
+    EXPECT_EQ(hosttest::read(kept), "old");
 }
 
 }  // namespace
