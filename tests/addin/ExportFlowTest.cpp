@@ -60,7 +60,7 @@ TEST_F(ExportFlow, SampleAssemblyIsWrittenWholeTwiceAndEverythingReleased) {
     EXPECT_EQ(out.out, readFile(a));
     // A file name of any script, as the host hands it over in UTF-8.
     const std::string name = "Wagen f\xc3\xbcr \xe6\xb8\xb2\xe6\x9f\x93.rmq";
-    const fs::path file = dir_ / fs::path(std::u8string(name.begin(), name.end()));
+    const fs::path file = dir_.path() / fs::path(std::u8string(name.begin(), name.end()));
     const std::u8string utf8 = file.u8string();
     ASSERT_EQ(
         host("--export " + vex::test::shellQuote(std::string(utf8.begin(), utf8.end()))).status, 0);
