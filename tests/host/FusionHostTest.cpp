@@ -17,8 +17,9 @@ std::string quote(const std::string& s) {
 }
 
 Result host(const std::string& args, const std::string& addin = ADDIN_LIBRARY) {
+    // (Standard error goes to a file of this test's own: ctest runs the tests side by side.)
     return hosttest::run(std::string(FUSION_HOST) + " --addin " + quote(addin) + " " + args,
-                         "fusion-host");
+                         testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
 const std::string kSample = " --design " + quote(VEX_SOURCE_DIR "/examples/sample-assembly.json");
@@ -152,7 +153,7 @@ TEST(FusionHost, MissingOrBrokenAddinLibrary) {
 TEST(FusionHost, RefusedDesignExportsNothing) {
     const std::string created = fresh("created.rmq"), kept = hosttest::write("kept.rmq", "old");
     const std::string self = hosttest::write(
-        "self.json",
+        "refused.json",
         "{\"document\": \"d\", \"products\": [{\"type\": \"design\", \"root\": \"r\", "
         "\"components\": [{\"name\": \"r\", \"occurrences\": [{\"component\": \"r\"}]}]}]}");
     const Result r =
