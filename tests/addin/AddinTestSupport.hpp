@@ -1,16 +1,15 @@
 // Helpers of the add-in tests: scratch folders, files, and running the real programs.
 #pragma once
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 
 #include "TestFiles.hpp"
 
 namespace addintest {
+
+using ScratchDir = vex::test::TempDir;
+using vex::test::readFile;
+using vex::test::writeFile;
 
 struct Result {
     int status;
@@ -27,18 +26,5 @@ inline Result run(const std::string& command) {
 #endif
     return {r.status, r.out};
 }
-
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-using ScratchDir = vex::test::TempDir;
 
 }  // namespace addintest
