@@ -208,17 +208,6 @@ inline bool isLoaded(const fs::path& path) {
     return handle != nullptr;
 }
 
-template <class T>
-T librarySymbol(void* library, const char* name) {
-#ifdef _WIN32
-    const FARPROC symbol = GetProcAddress(static_cast<HMODULE>(library), name);
-#else
-    void* symbol = ::dlsym(library, name);
-#endif
-    if (symbol == nullptr) throw std::runtime_error(std::string("no symbol ") + name);
-    return reinterpret_cast<T>(symbol);
-}
-
 // A path CMake gave at build time, as this platform names it: under Wine the drive Z:
 // maps the build machine's root.
 inline fs::path buildPath(const std::string& path) {
@@ -295,5 +284,17 @@ struct LiveScript {
     vexLive_api* root = nullptr;
     vexQuery_api* query = nullptr;
 };
+
+// The library's live_test_script(): what the test library answers, set by the test.
+inline LiveScript* liveScript(void* library) {
+#ifdef _WIN32
+    void* symbol =
+        reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), "live_test_script"));
+#else
+    void* symbol = ::dlsym(library, "live_test_script");
+#endif
+    if (symbol == nullptr) throw std::runtime_error("no live_test_script in the library");
+    return reinterpret_cast<LiveScript* (*)()>(symbol)();
+}
 
 }  // namespace vex::test
