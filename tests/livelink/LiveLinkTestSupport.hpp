@@ -1,7 +1,5 @@
-// Installation records, loaded libraries and the probe's report for the live-link tests.
-// Records are written in registry-export syntax and go, through TestHives, into hive files
-// (POSIX) or into the system's registry (Windows), so one table serves both platforms and
-// the user's own records are never read.
+// Installation records (registry-export syntax, loaded by TestHives into hive files on
+// POSIX, the system's registry on Windows), loaded libraries and the probe's report.
 #pragma once
 
 #include <stdlib.h>
@@ -31,7 +29,6 @@ namespace vex::test {
 
 namespace fs = std::filesystem;
 
-// A string value in registry-export syntax.
 inline std::string regString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
@@ -59,7 +56,6 @@ inline std::string section(const std::string& hive, const std::string& key) {
     return "[" + hive + "\\SOFTWARE\\Corvan" + (key.empty() ? "" : "\\" + key) + "]\r\n";
 }
 
-// The section of one version's installation key with its three paths.
 inline std::string installationSection(const std::string& hive, int version,
                                        const fs::path& binName, const fs::path& resources,
                                        const fs::path& bin) {
@@ -71,14 +67,11 @@ inline std::string installationSection(const std::string& hive, int version,
 
 // A renderer installation on disk: an executable file, a resource folder, a bin folder.
 struct Installation {
-    int version = 0;
-    fs::path bin, binName, resources;
+    int version;
+    fs::path bin, binName = bin / "raymint", resources = bin / ".." / "resources";
 
-    Installation(const TempDir& dir, int major, const std::string& tag = "") : version(major) {
-        const fs::path root = dir / ("RayMint " + std::to_string(major) + tag);
-        bin = root / "bin";
-        binName = bin / "raymint";
-        resources = root / "resources";
+    Installation(const TempDir& dir, int major, const std::string& tag = "")
+        : version(major), bin(dir / ("RayMint " + std::to_string(major) + tag) / "bin") {
         writeFile(binName, "#!/bin/sh\n");
         fs::create_directories(resources);
     }
@@ -94,8 +87,7 @@ inline constexpr const char* kLibrarySuffix = ".dll";
 inline constexpr const char* kLibrarySuffix = ".so";
 #endif
 
-// The two hives the installation lookup reads, empty at first; user() and machine()
-// replace a hive's whole content with the records given (without the header line).
+// The two hives the lookup reads; user() and machine() replace one's whole content.
 #ifndef _WIN32
 // POSIX: two hive files named through VEX_REGISTRY_HKCU and VEX_REGISTRY_HKLM.
 class TestHives {
@@ -112,10 +104,8 @@ class TestHives {
     ScopedEnv lmEnv_{"VEX_REGISTRY_HKLM", lm_.string()};
 };
 #else
-// Windows: a test key of its own under each real hive. The process's HKEY_CURRENT_USER and
-// HKEY_LOCAL_MACHINE are redirected to them (RegOverridePredefKey) for the fixture's life,
-// so the lookup reads its fixed "SOFTWARE\Corvan" keys there. The records are imported
-// below them by the registry editor's own import (reg.exe, which sees the real hives).
+// Windows: a test key of its own under each real hive, to which the process's hives are
+// redirected (RegOverridePredefKey); reg.exe, which sees the real hives, imports there.
 class TestHives {
   public:
     TestHives() {
@@ -132,7 +122,6 @@ class TestHives {
     }
     ~TestHives() {
         for (int h = 0; h < 2; ++h) {
-            // Back to the real hive first: the test key is deleted there.
             RegOverridePredefKey(kPredefined[h], nullptr);
             RegCloseKey(roots_[h]);
             RegDeleteTreeA(kPredefined[h], name_.c_str());
@@ -147,7 +136,7 @@ class TestHives {
   private:
     static inline const HKEY kPredefined[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
-    // Each key line moved below the test key, written as UTF-16 so that any text survives.
+    // Each key line moved below the test key; UTF-16, so that any text survives.
     void load(int h, const std::string& records) {
         RegDeleteTreeW(roots_[h], nullptr);
         std::string text = kHeader;
@@ -174,17 +163,6 @@ class TestHives {
 };
 #endif
 
-// The test's own reference to a library file that is loaded in this process, null when
-// it is not loaded.
-inline void* loadedLibrary(const fs::path& path) {
-#ifdef _WIN32
-    HMODULE module = nullptr;
-    return GetModuleHandleExW(0, path.wstring().c_str(), &module) ? module : nullptr;
-#else
-    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-#endif
-}
-
 inline void* openLibrary(const fs::path& path) {
 #ifdef _WIN32
     return LoadLibraryW(path.wstring().c_str());
@@ -203,7 +181,12 @@ inline void closeLibrary(void* library) {
 
 // Whether the library file is loaded now; lets go of the reference that asking took.
 inline bool isLoaded(const fs::path& path) {
-    void* handle = loadedLibrary(path);
+#ifdef _WIN32
+    HMODULE handle = nullptr;
+    GetModuleHandleExW(0, path.wstring().c_str(), &handle);
+#else
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+#endif
     if (handle != nullptr) closeLibrary(handle);
     return handle != nullptr;
 }
@@ -217,15 +200,14 @@ inline fs::path buildPath(const std::string& path) {
     return fs::path(path);
 }
 
-// The report that tests/livelink/ProcessProbe.cpp writes when it is started, in a file
-// named through VEX_PROBE_REPORT.
+// The report of tests/livelink/ProcessProbe.cpp, in the file named by VEX_PROBE_REPORT.
 class ProbeReport {
   public:
     explicit ProbeReport(const TempDir& dir)
         : path_(dir / "probe-report"), env_("VEX_PROBE_REPORT", path_.string()) {}
 
-    // Waits for the whole report (the bound only guards against a probe that never
-    // starts) and takes it, so that the next start reports again; empty when none came.
+    // Waits for the whole report (the bound guards against a probe that never starts) and
+    // takes it, so that the next start reports again; empty when none came.
     std::map<std::string, std::string> report() {
         std::map<std::string, std::string> fields;
         for (int i = 0; i < 3000 && fields.count("pid") == 0; ++i) {
@@ -237,8 +219,7 @@ class ProbeReport {
                 if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
             }
         }
-        std::error_code ignored;
-        fs::remove(path_, ignored);
+        std::filesystem::remove(path_);
         return fields;
     }
     bool reported() const { return fs::exists(path_); }
@@ -248,8 +229,7 @@ class ProbeReport {
     ScopedEnv env_;
 };
 
-// `text` with its line feeds as the log writes them: the C runtime's text mode writes
-// CR LF on Windows.
+// `text` with its line feeds as the log writes them (CR LF in Windows' text mode).
 inline std::string onDisk(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -269,8 +249,7 @@ inline std::wstring wide(const std::string& s) {
     return std::wstring(s.begin(), s.end());
 }
 
-// What the test live-link library (TestLibrary.cpp) answers, scripted by the test, and the
-// journal of the calls it received, one line each.
+// What the test library (TestLibrary.cpp) answers, and the calls it received, one a line.
 struct LiveScript {
     bool sceneInterface = true, queryInterface = true;
     std::vector<std::optional<std::string>> instances;  // one per call, the last repeats
@@ -285,7 +264,6 @@ struct LiveScript {
     vexQuery_api* query = nullptr;
 };
 
-// The library's live_test_script(): what the test library answers, set by the test.
 inline LiveScript* liveScript(void* library) {
 #ifdef _WIN32
     void* symbol =

@@ -1,6 +1,4 @@
-// The log: line format, levels, the millisecond rule, the 20 MiB replacement, lines made
-// while it opens, the failures of opening it and the escaping of outside text, with the
-// log pointed at a folder of the test's own and a clock of its own.
+// The log, pointed at a folder and a clock of the test's own.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -56,12 +54,6 @@ class LogTest : public ::testing::Test {
         setLogFolderSource(nullptr);
     }
     std::string log() const { return readFile(dir_ / "sceneapi.log"); }
-    // What logging one statement writes on standard error.
-    static std::string errors() {
-        ::testing::internal::CaptureStderr();
-        VEX_LOG(logERROR) << "a";
-        return ::testing::internal::GetCapturedStderr();
-    }
 
     TempDir dir_;
 };
@@ -97,9 +89,6 @@ TEST_F(LogTest, WholeLog) {
                             "LogTest.cpp:6 - 21:07:09.995 DEBUG3:  level\n"
                             "LogTest.cpp:7 - 21:07:09.494 DEBUG4:  level\n"
                             "LogTest.cpp:5 - Error in NowTime() INFO:  m\n"));
-}
-
-TEST_F(LogTest, RealClockGivesTheTimePicture) {
     vex::log_test::setClock(nullptr, nullptr);
     EXPECT_TRUE(std::regex_match(NowTime(), std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\\.000")));
 }
@@ -118,19 +107,24 @@ TEST_F(LogTest, BelowTwentyMebibytesIsAppendedFromThereOnReplaced) {
     }
 }
 
-TEST_F(LogTest, WhatCannotBeOpenedIsReportedOnStandardErrorAtEveryStatement) {
+// Reported on standard error at every statement; a fifo does not block.
+TEST_F(LogTest, WhatCannotBeOpenedIsReported) {
     const std::string failed = "could not open log file:\nopening log: ";
     g_folder = wide((dir_ / "missing").string());
-    EXPECT_EQ(errors() + errors(),
-              failed + "No such file or directory\n" + failed + "No such file or directory\n");
+    ::testing::internal::CaptureStderr();
+    VEX_LOG(logERROR) << "a";
+    VEX_LOG(logERROR) << "a";
     g_folder = wide(dir_.path().string());
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo((dir_ / "sceneapi.log").c_str(), 0600), 0);
-    EXPECT_EQ(errors().rfind(failed, 0), 0u) << "a fifo does not block";
-    fs::remove(dir_ / "sceneapi.log");
+    VEX_LOG(logERROR) << "a";
+    EXPECT_TRUE(fs::remove(dir_ / "sceneapi.log"));
 #endif
     fs::create_directory(dir_ / "sceneapi.log");
-    EXPECT_EQ(errors().rfind(failed, 0), 0u);
+    VEX_LOG(logERROR) << "a";
+    EXPECT_TRUE(std::regex_match(
+        ::testing::internal::GetCapturedStderr(),
+        std::regex("(" + failed + "No such file or directory\n){2}(" + failed + ".+\n){1,2}")));
 }
 
 TEST(LogText, OutsideTextIsEscapedOneCharacterAtATime) {

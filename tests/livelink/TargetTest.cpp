@@ -1,8 +1,5 @@
-// The live-link library loader and the live-link target's whole connection
-// flow, through the real installation lookup, against a library whose answers
-// each test scripts: library names and their order, reuse and release, the log;
-// the choice of a renderer from the instance list; every failure message, the
-// ports tried, the launch wait, close and unload.
+// The library loader and the live-link target's whole flow, through the real installation
+// lookup, against a library whose answers each test scripts.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -20,20 +17,10 @@ using namespace std::string_literals;
 using vex::RendererInstance;
 using Records = std::vector<RendererInstance>;
 
-const std::string kFailed = "Failed to connect. ",
-                  kCheck = "Please check your RayMint installation";
-const std::string kNoScene = kFailed + "Could not get a scene api. " + kCheck + ".\n";
-const std::string kNoQuery = kFailed + "Could not get a query api. " + kCheck + ".\n";
-const std::string kNoLaunch = kFailed + "Unabled to launch RayMint. " + kCheck + ".";
-const std::string kNoPort =
-    kFailed + "Could not connect on any known port. " + kCheck + " and Live Link settings.";
 const std::string kStart = "scene_api\nid 1\nquery_api\ninstances\n";
 const std::string kEmptyScene = "<raymint><scene><modelsets/><lights/></scene></raymint>";
 const fs::path kData = buildPath(DATA_DIR);
 
-uint64_t fixedTicks() {
-    return 777;
-}
 bool fixedTime(char* buffer, size_t size) {
     return std::snprintf(buffer, size, "10:00:00") > 0;
 }
@@ -52,10 +39,8 @@ std::string instances(int version, int64_t pid, int port) {
 }
 // A scene description showing `shown` (active) and "Old" (inactive) model sets.
 std::string showing(const std::string& shown) {
-    return "<raymint><scene><modelsets><modelset name=\"Old\" "
-           "modelset=\"inactive\"/><modelset "
-           "name=\"" +
-           shown + "\" modelset=\"active\"/></modelsets></scene></raymint>";
+    return "<raymint><scene><modelsets><m name='Old' modelset='inactive'/><m name='" + shown +
+           "' modelset='active'/></modelsets></scene></raymint>";
 }
 // The journal of one complete look at process `pid`.
 std::string asked(int64_t pid) {
@@ -72,7 +57,7 @@ class LiveTest : public ::testing::Test {
   protected:
     void SetUp() override {
         vex::log_test::closeLogFile();
-        vex::log_test::setClock(fixedTicks, fixedTime);
+        vex::log_test::setClock([] { return uint64_t{7}; }, fixedTime);
         fs::create_directories(resources_);
         writeFile(noProgram_, "not a program\n");
         install(ports(50000, 50003));
@@ -88,25 +73,23 @@ class LiveTest : public ::testing::Test {
         EXPECT_FALSE(isLoaded(library_)) << "the library stayed loaded";
     }
 
-    // An installation whose renderer either can be started (the probe, which
-    // reports its start) or cannot (a file that is no program).
+    // An installation whose renderer can be started (the probe) or not (no program).
     void install(const std::string& values, bool launchable = false, int version = 11) {
         const fs::path program = launchable ? buildPath(PROBE_PATH) : noProgram_;
         hives_.user(installationSection(kCU, version, program, resources_, bin_) + values);
+        install_ = installationSection(kCU, version, noProgram_, resources_, bin_);
     }
     static void place(const fs::path& library, const fs::path& as) {
         fs::create_directories(as.parent_path());
         fs::copy_file(library, as, fs::copy_options::overwrite_existing);
     }
-    // Opens the library file first, so that the loader gets this very copy and
-    // the script set through it is the one it answers from.
+    // Opened first, so that the loader gets this very copy and its script.
     LiveScript& open() {
         place(buildPath(LIVE_FULL), library_);
         handle_ = openLibrary(library_);
         script_ = liveScript(handle_);
         return *script_;
     }
-    // The calls the library received since the last look, one line each.
     std::string journal() { return std::exchange(script_->journal, ""); }
     std::string log() const { return readFile(resources_ / "sceneapi.log"); }
     void process(int64_t pid, std::optional<std::string> description, bool attachable = true) {
@@ -122,6 +105,7 @@ class LiveTest : public ::testing::Test {
     fs::path bin_ = dir_ / "bin", resources_ = dir_ / "resources", noProgram_ = dir_ / "raymint";
     fs::path library_ = bin_ / ("vexraymintlive6_64"s + kLibrarySuffix);
     TestHives hives_;
+    std::string install_;
     ProbeReport probe_{dir_};
     void* handle_ = nullptr;
     LiveScript* script_ = nullptr;
@@ -151,9 +135,8 @@ TEST_F(LiveTest, LoaderTakesTheLibraryOfTheBinFolderOnceAndReleasesIt) {
               onDisk(line(282, "DEBUG4", "vex_get_query_api -> raymint_live_loader: ", nullptr)));
 }
 
-// The 32-bit name first in the bin folder, then in the current directory; a
-// file of the other width just fails to load. Before version 6 the names lack
-// "6_".
+// The 32-bit name first, in the bin folder, then in the current directory; a file of the
+// other width just fails to load. Before version 6 the names lack "6_".
 TEST_F(LiveTest, LibraryNamesAndTheirOrder) {
     const fs::path cwd = dir_ / "cwd", full = buildPath(LIVE_FULL), previous = fs::current_path();
     const fs::path at32 = "vexraymintlive6_32"s + kLibrarySuffix;
@@ -202,8 +185,8 @@ TEST_F(LiveTest, NoLibraryOrNoRootObjectIsReleasedAndTriedAgain) {
                          line(245, "DEBUG4", "Raymint live: ", nullptr)));
         EXPECT_EQ(vex_get_query_api(11, 12), nullptr);
     }
-    // No installation in the range: nothing is loaded or logged. A hostile bin
-    // folder is logged on one line, before anything is loaded from it.
+    // No installation in the range: nothing is loaded or logged. A hostile bin folder is
+    // logged on one line, before anything is loaded from it.
     vex::log_test::closeLogFile();
     fs::remove(resources_ / "sceneapi.log");
     EXPECT_EQ(vex_get_scene_api(12, 20), nullptr);
@@ -214,9 +197,8 @@ TEST_F(LiveTest, NoLibraryOrNoRootObjectIsReleasedAndTriedAgain) {
               onDisk(line(153, "DEBUG4", (dir_ / "b\\x1b[2Jin").string())));
 }
 
-// Numbers are read like strtol at any depth below an instance, whatever the
-// tags; an instance needs all three, each within 32 bits. The cases and what
-// they list are in data/instances.txt.
+// Numbers are read like strtol at any depth below an instance, whatever the tags; an
+// instance needs all three, each within 32 bits. Cases and answers: data/instances.txt.
 TEST_F(LiveTest, InstanceLists) {
     open();
     factory_.setVersionRange(INT32_MIN, INT32_MAX);
@@ -253,30 +235,10 @@ TEST_F(LiveTest, InstanceLists) {
     EXPECT_EQ(listed(four), Records{});
 }
 
-// The model set searched by name within a depth that counts the starting
-// element; only active or unmarked elements are searched. Cases and answers in
-// data/modelsets.txt.
-TEST(ElementSearch, ModelSets) {
-    std::string report;
-    std::istringstream in(readFile(kData / "modelsets.txt"));
-    for (std::string text, found; std::getline(in, text) && std::getline(in, found);) {
-        const size_t bar = text.find('|'), xml = text.find('|', bar + 1);
-        tinyxml2::XMLDocument document;
-        EXPECT_EQ(document.Parse(text.c_str() + xml + 1), tinyxml2::XML_SUCCESS) << text;
-        const auto* e = vex::RepeatLinkFactory::findModelSet(
-            document.FirstChildElement(), text.substr(0, bar), std::stoi(text.substr(bar + 1)));
-        report += text + "\n=> " + (e == nullptr ? "none" : e->Attribute("id")) + "\n";
-    }
-    EXPECT_EQ(report, readFile(kData / "modelsets.txt"));
-    EXPECT_EQ(vex::RepeatLinkFactory::findModelSet(nullptr, "Doc", 4), nullptr);
-}
-
-// The renderer showing the model set wins, then (when accepted) any renderer,
-// then one with an empty scene; the higher version wins and the first of equal
-// ones stays. Each is attached, described and detached in turn. Each line of
-// data/ranking.txt gives whether any renderer is accepted and the candidates
-// (version/process/port), then what is chosen, whether the model set was found,
-// and the calls made.
+// The renderer showing the model set wins, then (when accepted) any renderer, then one
+// with an empty scene; the higher version wins, the first of equal ones stays. Lines of
+// data/ranking.txt: whether any is accepted and the candidates (version/process/port),
+// then what is chosen, whether the model set was found, and the calls made.
 TEST_F(LiveTest, RankingOfTheRenderers) {
     open();
     const std::optional<std::string> descriptions[] = {
@@ -327,8 +289,7 @@ TEST_F(LiveTest, ReportedPortOnLocalhostThenReuseThenClose) {
     factory_.close();
     factory_.close();
     EXPECT_EQ(journal(), "disconnect\ndestroy 1\n") << "closing twice closes once";
-    // Loaded again after the unload; a failed disconnect is reported; the
-    // destructor closes.
+    // Loaded again after the unload; a failed disconnect is reported; the destructor closes.
     script.disconnectResult = false;
     process(4242, kEmptyScene);
     {
@@ -344,59 +305,36 @@ TEST_F(LiveTest, ReportedPortOnLocalhostThenReuseThenClose) {
     EXPECT_EQ(journal(), "disconnect\ndestroy 1\n");
 }
 
+// Each failure leaves the library loaded for the next attempt. A refused reported port is
+// the only one tried; without one, the registry's range, lowest first, on 127.0.0.1.
+// Lines of data/failures.txt: whether the library gives its scene and query interfaces,
+// the instance list, "LiveLinkPort" and "LiveLinkMaxPort" ("-": none; "no installation":
+// none, or one whose executable is a number); then the message and the calls made.
 TEST_F(LiveTest, FailuresAndTheirMessages) {
     LiveScript& script = open();
-    // No installation, or none whose executable is a path: a number names no
-    // file.
-    for (const std::string& records :
-         {std::string(), installationSection(kCU, 11, noProgram_, resources_, bin_) +
-                             value("BinName", "dword:0000002e")}) {
-        hives_.user(records);
-        EXPECT_EQ(factory_.scene_api(), nullptr);
-        EXPECT_EQ(factory_.scene_api(), nullptr);
-        EXPECT_EQ(factory_.errorMessage(), kNoScene) << "once, not appended";
-    }
-    EXPECT_EQ(script.initCalls, 0);
-    // The library stays loaded for the next attempt. A refused reported port is
-    // the only one tried; without one, the registry's range, lowest first, on
-    // 127.0.0.1.
-    install(ports(50000, 50003));
     process(7, kEmptyScene);
-    const std::string all = connect("127.0.0.1", 50000, 1) + connect("127.0.0.1", 50001, 1) +
-                            connect("127.0.0.1", 50002, 1) + connect("127.0.0.1", 50003, 1);
-    const struct {
-        bool scene, query;
-        std::string list, ports, message, calls;
-    } cases[] = {
-        {false, true, "", "", kNoScene, "scene_api\n"},
-        {true, false, "", "", kNoQuery, "scene_api\nid 1\nquery_api\n"},
-        {true, true, "<instances/>", "", kNoLaunch, kStart},
-        {true, true, instances(13, 7, 50100), "", kNoLaunch, kStart},  // outside the range
-        {true, true, instances(11, 7, 50100), "", kNoPort,
-         kStart + asked(7) + connect("localhost", 50100, 4)},
-        {true, true, instances(11, 7, 0), ports(50000, 50003), kNoPort, kStart + asked(7) + all},
-        {true, true, instances(11, 7, 0), ports(50001, 50001), kNoPort,
-         kStart + asked(7) + connect("127.0.0.1", 50001, 1)},
-        {true, true, instances(11, 7, 0), ports(50005, 50001), kNoPort, kStart + asked(7)},
-        {true, true, instances(11, 7, 0), value("LiveLinkPort", dword(50000)), kNoPort,
-         kStart + asked(7)},
-        // Two bytes are no number, and as text no port either.
-        {true, true, instances(11, 7, 0),
-         value("LiveLinkPort", "hex:50,c3") + value("LiveLinkMaxPort", "hex:51,c3"), kNoPort,
-         kStart + asked(7)},
-    };
     factory_.setVersionRange(11, 12);
-    for (const auto& c : cases) {
-        script.sceneInterface = c.scene;
-        script.queryInterface = c.query;
-        script.instances = {c.list};
-        install(c.ports);
-        EXPECT_EQ(factory_.scene_api(), nullptr);
-        EXPECT_EQ(factory_.errorMessage(), c.message);
-        EXPECT_EQ(journal(), c.calls);
+    std::string report;
+    std::istringstream in(readFile(kData / "failures.txt"));
+    for (std::string text, answer; std::getline(in, text) && std::getline(in, answer);) {
+        std::vector<std::string> f;
+        std::string rest = text + " | ";
+        for (size_t at; (at = rest.find(" | ")) != std::string::npos; rest.erase(0, at + 3))
+            f.push_back(rest.substr(0, at));
+        script.sceneInterface = f[0][0] == '1';
+        script.queryInterface = f[0][2] == '1';
+        script.instances = {f[1]};
+        install((f[2] == "-" ? "" : value("LiveLinkPort", f[2])) +
+                (f[3] == "-" ? "" : value("LiveLinkMaxPort", f[3])));
+        if (f[2] == "no installation")
+            hives_.user(f[3] == "-" ? "" : install_ + value("BinName", "dword:0000002e"));
+        EXPECT_EQ(factory_.scene_api(), nullptr) << text;
+        const std::string got = factory_.errorMessage() + " | " + journal();
+        report += text + "\n=> " + std::regex_replace(got, std::regex("\n"), " ") + "\n";
         factory_.close();
         EXPECT_EQ(journal(), "") << "not connected: close does nothing";
     }
+    EXPECT_EQ(report, readFile(kData / "failures.txt"));
     EXPECT_FALSE(probe_.reported());
     install(ports(50000, 50003));
     script.acceptedPorts = {50003};
@@ -405,9 +343,8 @@ TEST_F(LiveTest, FailuresAndTheirMessages) {
     EXPECT_EQ(script.initCalls, 1) << "loaded once for all attempts";
 }
 
-// After a launch the list is polled until the renderer shows, for at most the
-// attempts given (the first look counts as one), then the registry's ports are
-// tried.
+// After a launch the list is polled until the renderer shows, for at most the attempts
+// given (the first look counts as one), then the registry's ports are tried.
 TEST_F(LiveTest, LaunchThenWaitUntilTheRendererIsListed) {
     LiveScript& script = open();
     process(9, kEmptyScene);

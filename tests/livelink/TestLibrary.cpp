@@ -1,8 +1,7 @@
-// A live-link library whose answers the test scripts through live_test_script(), which
-// notes every call it receives. Built with the entry point, without it
-// (VEX_TEST_NO_ENTRY) or with one that returns null (VEX_TEST_NULL_ENTRY). Every text it
-// returns is freed by the next call, so a caller that reads one too late trips the
-// address sanitizer.
+// A live-link library that answers and notes calls as the test scripts (live_test_script),
+// with an entry point, without (VEX_TEST_NO_ENTRY) or with one giving null
+// (VEX_TEST_NULL_ENTRY). Each text it returns is freed by the next call, so that reading
+// one too late trips the address sanitizer.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -19,7 +18,6 @@ void note(const std::string& line) {
     g_script.journal += line + "\n";
 }
 
-// Copies `text` into a buffer of its own that replaces (frees) the previous one.
 const char* handOut(const std::optional<std::string>& text) {
     g_held.reset();
     if (!text) return nullptr;
