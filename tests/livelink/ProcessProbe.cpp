@@ -1,8 +1,5 @@
-// Started by the tests as the renderer would be: reports how it was started into the file
-// named by VEX_PROBE_REPORT, then exits. The line "started" holds the argument count, the
-// program, the current directory, VEX_PROBE_MARK, and the command line (Windows) or the
-// targets of the standard descriptors, any other descriptors and the signal state (POSIX).
-// The report is written beside its name and renamed, so a reader never sees half of it.
+// Started as the renderer would be: writes how (arguments, directory, environment, and
+// the command line or the open descriptors and signal state) to $VEX_PROBE_REPORT, whole.
 #ifdef _WIN32
 #include <windows.h>
 #else

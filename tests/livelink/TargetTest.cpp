@@ -92,6 +92,10 @@ class LiveTest : public ::testing::Test {
     }
     std::string journal() { return std::exchange(script_->journal, ""); }
     std::string log() const { return readFile(resources_ / "sceneapi.log"); }
+    void newLog() {
+        vex::log_test::closeLogFile();
+        fs::remove(resources_ / "sceneapi.log");
+    }
     void process(int64_t pid, std::optional<std::string> description, bool attachable = true) {
         script_->processes[pid] = {attachable, std::move(description)};
     }
@@ -128,8 +132,7 @@ TEST_F(LiveTest, LoaderTakesTheLibraryOfTheBinFolderOnceAndReleasesIt) {
     closeLibrary(std::exchange(handle_, nullptr));
     EXPECT_FALSE(isLoaded(library_)) << "still loaded after release";
     // Nothing loaded: the query request logs the null state, then loads again.
-    vex::log_test::closeLogFile();
-    fs::remove(resources_ / "sceneapi.log");
+    newLog();
     EXPECT_NE(vex_get_query_api(11, 12), nullptr);
     EXPECT_EQ(log().substr(0, log().find('\n') + 1),
               onDisk(line(282, "DEBUG4", "vex_get_query_api -> raymint_live_loader: ", nullptr)));
@@ -141,30 +144,28 @@ TEST_F(LiveTest, LibraryNamesAndTheirOrder) {
     const fs::path cwd = dir_ / "cwd", full = buildPath(LIVE_FULL), previous = fs::current_path();
     const fs::path at32 = "vexraymintlive6_32"s + kLibrarySuffix;
     const fs::path old = bin_ / ("vexraymintlive64"s + kLibrarySuffix);
-    const struct {
-        int version;
-        fs::path full, other, loaded;  // `other` holds no library
-    } cases[] = {
+    const std::tuple<int, fs::path, fs::path, fs::path> cases[] = {
+        // the library, none, loaded
         {11, bin_ / at32, cwd / at32, bin_ / at32},
         {6, library_, bin_ / at32, library_},
         {11, cwd / library_.filename(), library_, cwd / library_.filename()},
         {5, old, library_, old},
     };
-    for (const auto& c : cases) {
+    for (const auto& [version, library, other, loaded] : cases) {
         fs::remove_all(bin_);
         fs::remove_all(cwd);
         fs::create_directories(cwd);
-        install("", false, c.version);
+        install("", false, version);
         place(full, library_);
-        place(full, c.full);
-        writeFile(c.other,
+        place(full, library);
+        writeFile(other,
                   "\x7f"
-                  "ELF but not really");
+                  "ELF, of the other width");
         fs::current_path(cwd);
-        EXPECT_NE(vex_get_scene_api(5, 12), nullptr) << c.loaded;
+        EXPECT_NE(vex_get_scene_api(5, 12), nullptr) << loaded;
         fs::current_path(previous);
-        EXPECT_TRUE(isLoaded(c.loaded)) << c.loaded;
-        EXPECT_FALSE(c.loaded != library_ && isLoaded(library_)) << c.loaded;
+        EXPECT_TRUE(isLoaded(loaded)) << loaded;
+        EXPECT_FALSE(loaded != library_ && isLoaded(library_)) << loaded;
         vex_release_live_api();
     }
 }
@@ -175,8 +176,7 @@ TEST_F(LiveTest, NoLibraryOrNoRootObjectIsReleasedAndTriedAgain) {
     EXPECT_EQ(log(), onDisk(folder + line(218, "DEBUG4", "initialize shared handle: ", nullptr) +
                             line(234, "WARNING", "NO shared handle")));
     for (const fs::path& library : {buildPath(LIVE_NO_ENTRY), buildPath(LIVE_NULL_ENTRY)}) {
-        vex::log_test::closeLogFile();
-        fs::remove(resources_ / "sceneapi.log");
+        newLog();
         place(library, library_);
         EXPECT_EQ(vex_get_scene_api(11, 12), nullptr) << library;
         EXPECT_FALSE(isLoaded(library_)) << library << " was not released";
@@ -187,8 +187,7 @@ TEST_F(LiveTest, NoLibraryOrNoRootObjectIsReleasedAndTriedAgain) {
     }
     // No installation in the range: nothing is loaded or logged. A hostile bin folder is
     // logged on one line, before anything is loaded from it.
-    vex::log_test::closeLogFile();
-    fs::remove(resources_ / "sceneapi.log");
+    newLog();
     EXPECT_EQ(vex_get_scene_api(12, 20), nullptr);
     EXPECT_FALSE(fs::exists(resources_ / "sceneapi.log"));
     hives_.user(installationSection(kCU, 11, noProgram_, resources_, dir_ / "b\x1b[2Jin"));
@@ -281,7 +280,6 @@ TEST_F(LiveTest, ReportedPortOnLocalhostThenReuseThenClose) {
     vexScene_api* scene = factory_.scene_api();
     ASSERT_NE(scene, nullptr) << factory_.errorMessage();
     EXPECT_EQ(static_cast<const void*>(scene), script.scene);
-    EXPECT_EQ(factory_.errorMessage(), "");
     EXPECT_TRUE(factory_.foundModelSet());
     EXPECT_EQ(journal(), kStart + asked(4242) + connect("localhost", 50100, 4));
     EXPECT_EQ(factory_.scene_api(), scene);
@@ -295,7 +293,6 @@ TEST_F(LiveTest, ReportedPortOnLocalhostThenReuseThenClose) {
     {
         vex::RepeatLinkFactory factory;
         EXPECT_NE(factory.scene_api(), nullptr) << "any renderer with an empty scene";
-        EXPECT_EQ(script.initCalls, 2);
         factory.close();
         EXPECT_EQ(factory.errorMessage(),
                   "Disconnect failed. The renderer may not have received everything.");
