@@ -211,13 +211,10 @@ class ProbeReport {
     std::map<std::string, std::string> report() {
         std::map<std::string, std::string> fields;
         for (int i = 0; i < 3000 && fields.count("pid") == 0; ++i) {
-            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            fields.clear();
+            std::this_thread::sleep_for(std::chrono::milliseconds(i > 0 ? 10 : 0));
             std::istringstream in(readFile(path_));
-            for (std::string line; std::getline(in, line);) {
-                const size_t eq = line.find('=');
-                if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-            }
+            for (std::string line; std::getline(in, line);)
+                fields[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
         }
         std::filesystem::remove(path_);
         return fields;

@@ -24,12 +24,8 @@ std::wstring testFolder() {
     ++g_folderRequests;
     return g_folder;
 }
-uint64_t fakeTicks() {
-    return g_tick;
-}
 bool fakeTimeOfDay(char* buffer, size_t size) {
-    std::snprintf(buffer, size, "%s", "21:07:09");
-    return g_timeWorks;
+    return std::snprintf(buffer, size, "21:07:09") > 0 && g_timeWorks;
 }
 // A statement made by the folder lookup itself, as a broken registry file is reported.
 std::wstring reportingFolder() {
@@ -46,7 +42,7 @@ class LogTest : public ::testing::Test {
         g_timeWorks = true;
         g_folder = wide(dir_.path().string());
         g_tick = 5000;
-        vex::log_test::setClock(fakeTicks, fakeTimeOfDay);
+        vex::log_test::setClock([] { return g_tick; }, fakeTimeOfDay);
     }
     void TearDown() override {
         vex::log_test::closeLogFile();

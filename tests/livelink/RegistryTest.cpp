@@ -251,7 +251,7 @@ TEST_F(RegistryTest, BrokenHiveFilesAreReportedAndIgnored) {
         fs::remove(v9.resources / "sceneapi.log");
         fs::remove(v11_.resources / "sceneapi.log");
         fs::remove_all(cu);
-        if (c.bytes == "fifo") ASSERT_EQ(::mkfifo(cu.c_str(), 0600), 0);
+        EXPECT_TRUE(c.bytes != "fifo" || ::mkfifo(cu.c_str(), 0600) == 0);
         if (c.bytes == "directory") fs::create_directory(cu);
         if (c.bytes != "fifo" && c.bytes != "directory") writeFile(cu, c.bytes);
         VEX_LOG(logINFO) << "probe";  // opens the log, so the lookup's reports are written

@@ -1,10 +1,7 @@
 // A live-link library that answers and notes calls as the test scripts (live_test_script),
-// with an entry point, without (VEX_TEST_NO_ENTRY) or with one giving null
-// (VEX_TEST_NULL_ENTRY). Each text it returns is freed by the next call, so that reading
-// one too late trips the address sanitizer.
+// with its entry point or without (VEX_TEST_NO_ENTRY). Each text it returns is freed by the
+// next call, so that reading one too late trips the address sanitizer.
 #include <algorithm>
-#include <cstring>
-#include <memory>
 
 #include "LiveLinkTestSupport.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
@@ -12,7 +9,7 @@
 namespace {
 
 vex::test::LiveScript g_script;
-std::unique_ptr<char[]> g_held;
+std::optional<std::string> g_held;
 
 void note(const std::string& line) {
     g_script.journal += line + "\n";
@@ -20,10 +17,8 @@ void note(const std::string& line) {
 
 const char* handOut(const std::optional<std::string>& text) {
     g_held.reset();
-    if (!text) return nullptr;
-    g_held = std::make_unique<char[]>(text->size() + 1);
-    std::memcpy(g_held.get(), text->c_str(), text->size() + 1);
-    return g_held.get();
+    g_held = text;
+    return g_held ? g_held->c_str() : nullptr;
 }
 
 class Scene : public vexScene_api_file {
@@ -95,11 +90,7 @@ class Root final : public vexLive_api {
 #if !defined(VEX_TEST_NO_ENTRY)
 VEX_LIVE_EXPORT vexLive_api* raymint_live_initialize() {
     ++g_script.initCalls;
-#if defined(VEX_TEST_NULL_ENTRY)
-    return nullptr;
-#else
     return g_script.root = new Root();
-#endif
 }
 #endif
 
