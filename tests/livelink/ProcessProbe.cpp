@@ -1,10 +1,9 @@
-// Started as the renderer would be: writes how (arguments, directory, environment, and
-// the command line or the open descriptors and signal state) to $VEX_PROBE_REPORT, whole.
+// Started as the renderer would be: writes how (arguments, directory, environment, and the
+// command line or the open descriptors) to $VEX_PROBE_REPORT, whole.
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dirent.h>
-#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -37,12 +36,6 @@ int main(int argc, char** argv) {
         started += (n > 0 ? std::string(target, n) : "?") + ",";
     }
     if (dir) closedir(dir);
-    sigset_t mask;
-    sigprocmask(SIG_BLOCK, nullptr, &mask);
-    struct sigaction action {};
-    sigaction(SIGPIPE, nullptr, &action);
-    started += std::string(" SIGTERM ") + (sigismember(&mask, SIGTERM) ? "blocked" : "unblocked") +
-               ", SIGPIPE " + (action.sa_handler == SIG_DFL ? "default" : "changed");
 #endif
     const std::string partial = std::string(reportPath) + ".part";
     {
