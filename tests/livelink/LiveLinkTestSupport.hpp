@@ -127,8 +127,6 @@ class TestHives {
             RegDeleteTreeA(kPredefined[h], name_.c_str());
         }
     }
-    TestHives(const TestHives&) = delete;
-    TestHives& operator=(const TestHives&) = delete;
 
     void user(const std::string& records) { load(0, records); }
     void machine(const std::string& records) { load(1, records); }
