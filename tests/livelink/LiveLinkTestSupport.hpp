@@ -2,7 +2,6 @@
 // POSIX, the system's registry on Windows), loaded libraries and the probe's report.
 #pragma once
 
-#include <stdlib.h>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -10,7 +9,7 @@
 #endif
 
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
