@@ -1,5 +1,5 @@
 // Helpers shared by the reader tests and the fuzz target: a readable text of a whole tree that
-// keeps every kind, byte and bit, and feeding a reader in pieces.
+// keeps every kind, byte and bit, and reading in pieces.
 #pragma once
 
 #include <charconv>
@@ -22,11 +22,11 @@ inline std::string hexBytes(const void* p, size_t n) {
     }
     return out;
 }
-// The shortest text that reads back as x; NaNs other than the plain quiet one with their bits.
+// The shortest text that reads back as x; NaNs but the plain quiet one with their bits.
 template <class T>
 std::string num(T x) {
     char buf[64];
-    std::string s(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+    const std::string s(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
     const T q = std::numeric_limits<T>::quiet_NaN(), a = std::fabs(x);
     return std::isnan(x) && std::memcmp(&a, &q, sizeof a) ? s + "(" + hexBytes(&x, sizeof x) + ")"
                                                           : s;
@@ -40,10 +40,9 @@ inline std::string quoted(const std::string& s) {
 }
 
 // Values: 7 (Int), 7.0 (Number), on, "name" (x"name" when written as hex), word, b:00ff,
-// {captured shader}, [3f/c: numbers] (width, storage i/f/d, binary tag; L[ in list form),
-// [ "names" ], [ (values) ]. Statements: "parameter", word, #print: (message), ! for a link.
-// A block is its header and children; inside a value on one line.
-inline std::string show(const vex::Block& b);
+// {captured shader on one line}, [3f/c: numbers] (width, storage i/f/d, binary tag; L[ in list
+// form), [ "names" ], [ (values) ]. Statements: "parameter", word, #print: (message), ! link.
+inline std::string show(const vex::Block& b, int depth = -1);
 inline std::string show(const vex::Value& v) {
     using K = vex::Value::Kind;
     if (v.kind == K::Int) return std::to_string(v.i);
@@ -76,36 +75,27 @@ inline std::string show(const vex::Statement& s) {
     for (const auto& v : s.values) out += " " + show(v);
     return out;
 }
-inline std::string header(const vex::Block& b) {
-    std::string out = (b.captured ? "captured " : "") + b.prefix + (b.prefix.empty() ? "" : " ");
-    out += b.keyword;
+// A block: its header, then on one line " child; child; }" (depth < 0), or a line for each child
+// as LINE:indent text, the children of blocks indented further.
+inline std::string show(const vex::Block& b, int depth) {
+    std::string out =
+        (b.captured ? "captured " : "") + b.prefix + (b.prefix.empty() ? "" : " ") + b.keyword;
     for (const auto& a : b.args) out += " " + show(a);
-    return out;
-}
-inline std::string show(const vex::Block& b) {
-    std::string out = header(b) + " {";
-    for (const auto& n : b.children)
-        out += " " + (n.isBlock() ? show(n.block()) : show(n.statement())) + ";";
-    return out + " }";
-}
-// One line for each child, statement or block header, as LINE:indent text.
-inline std::string lines(const vex::Block& b, size_t depth = 0) {
-    const std::string pad(2 * depth, ' ');
-    std::string out;
+    out = depth < 0 ? out + " {" : depth == 0 ? "" : out + " {\n";
     for (const auto& n : b.children) {
-        if (!n.isBlock()) {
-            out += std::to_string(n.statement().line) + ":" + pad + show(n.statement()) + "\n";
-            continue;
-        }
-        const vex::Block& c = n.block();
-        out += std::to_string(c.line) + ":" + pad + header(c) + " {\n" + lines(c, depth + 1);
+        const std::string line = std::to_string(n.isBlock() ? n.block().line : n.statement().line) +
+                                 ":" + std::string(2 * std::max(depth, 0), ' ');
+        if (depth < 0)
+            out += " " + (n.isBlock() ? show(n.block()) : show(n.statement())) + ";";
+        else
+            out += line + (n.isBlock() ? show(n.block(), depth + 1) : show(n.statement()) + "\n");
     }
-    return out;
+    return depth < 0 ? out + " }" : out;
 }
 inline std::string show(const vex::Document& doc) {
     std::string out;
     for (const auto& h : doc.header) out += "//" + h + "\n";
-    return out + lines(doc.root);
+    return out + show(doc.root, 0);
 }
 
 // The tree of the text fed in pieces that end at `cuts`, or its error.

@@ -179,20 +179,12 @@ TEST(Reader, CasesGiveTheirTreeOrErrorHoweverTheInputIsCut) {
             ASSERT_EQ(outcome(text, {std::min(a, b), std::max(a, b)}), whole) << line;
         }
     }
-    // Limits that long inputs reach; deep nesting is refused, not recursed into.
-    const auto repeat = [](const std::string& s, int n) {
-        std::string out;
-        while (n-- > 0) out += s;
-        return out;
-    };
-    const std::pair<std::string, std::string> large[] = {
-        {"version " + std::string(500, '9') + "\n", "1: number longer than 400 characters"},
-        {std::string(2000, 'w') + "\n", "1: word longer than 1024 characters"},
-        {repeat("\"a\" [ ", 100000), "1: nesting deeper than 2048 levels"},
-        {repeat("group \"g\" {\n", 2100), "2048: nesting deeper than 2048 levels"},
-        {"\"o\" [ 1 " + std::string(400, '0') + " ] ,\n", ""}};
-    for (const auto& [text, error] : large)
-        EXPECT_EQ(outcome(text), error.empty() ? "1:\"o\" [2i: 1 0 ]\n" : "error in.rmq:" + error);
+    // Deep nesting is refused, not recursed into.
+    std::string brackets, groups;
+    for (int k = 0; k < 100000; ++k) brackets += "\"a\" [ ";
+    for (int k = 0; k < 2100; ++k) groups += "group \"g\" {\n";
+    EXPECT_EQ(outcome(brackets), "error in.rmq:1: nesting deeper than 2048 levels");
+    EXPECT_EQ(outcome(groups), "error in.rmq:2048: nesting deeper than 2048 levels");
 }
 
 // After an error, and after finish, every call throws; a fresh reader works.
@@ -315,8 +307,6 @@ TEST(SceneText, TreesComeBackUnchangedAndTextsAreExact) {
     const std::string data = VEX_SOURCE_DIR "/tests/reader/data/";
     EXPECT_EQ(sceneText(readFile(data + "scene_text_in.rmq")),
               readFile(data + "scene_text_out.rmq"));
-    EXPECT_EQ(SceneTextWriter::doubleText(-std::numeric_limits<double>::quiet_NaN()), "-nan");
-    EXPECT_EQ(SceneTextWriter::nameText("plain", true), "xX706c61696e");
 #ifndef _WIN32
     // A full disk is a failure the caller sees, not a short file that looks complete.
     std::FILE* full = std::fopen("/dev/full", "wb");
