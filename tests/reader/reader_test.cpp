@@ -135,7 +135,7 @@ void writeEverything(vexScene_api_file& api, const std::string& name) {
     api.render();
 }
 
-// Text with \n, \\ and \xNN escapes, as the data files hold it, and back.
+// Text with \n, \\ and \xNN escapes, as the data files hold it.
 std::string unescape(const std::string& s) {
     std::string out;
     for (size_t k = 0; k < s.size(); ++k) {
@@ -152,16 +152,6 @@ std::string unescape(const std::string& s) {
     }
     return out;
 }
-std::string escape(const std::string& s) {
-    std::string out;
-    for (const char c : s)
-        out += c == '\n'              ? "\\n"
-               : c == '\\'            ? "\\\\"
-               : c >= ' ' && c <= '~' ? std::string(1, c)
-                                      : "\\x" + readertest::hexBytes(&c, 1);
-    return out;
-}
-
 // Each line of data/reader_cases.txt: an input, a tab, its tree or error. Each must come out the
 // same whole, cut at every byte, and cut in three at many places.
 TEST(Reader, CasesGiveTheirTreeOrErrorHoweverTheInputIsCut) {
@@ -170,8 +160,7 @@ TEST(Reader, CasesGiveTheirTreeOrErrorHoweverTheInputIsCut) {
     for (const std::string& line : std::vector(lines.begin() + 1, lines.end())) {
         const std::string text = unescape(line.substr(0, line.find('\t')));
         const std::string whole = outcome(text);
-        EXPECT_EQ(whole, unescape(line.substr(line.find('\t') + 1)))
-            << "got: " << escape(text) << "\t" << escape(whole);
+        EXPECT_EQ(whole, unescape(line.substr(line.find('\t') + 1))) << "got: " << quoted(whole);
         for (size_t cut = 1; cut < text.size(); ++cut)
             ASSERT_EQ(outcome(text, {cut}), whole) << line << "\ncut at " << cut;
         for (int k = 0; k < 30 && text.size() > 1; ++k) {
