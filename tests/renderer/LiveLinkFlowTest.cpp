@@ -119,21 +119,8 @@ TEST(InstallerProgram, InstallsWhatTheAddInFindsAndRefusesBadArguments) {
               "# RayMint stand-in renderer settings, written by raymint-install.\n"
               "version = 12\nports = 41000-41003\nidle = 7\nclient_timeout = 30\n"
               "max_stream_bytes = 4294967296\n");
-    struct stat st {};
-    ASSERT_EQ(::stat((prefix / "bin" / "raymint").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0755u);
-    EXPECT_EQ(readFile(prefix / "bin" / "raymint"), readFile(RAYMINT_EXE));
-    EXPECT_EQ(readFile(prefix / "bin" / "vexraymintlive6_64.so"), readFile(RAYMINT_LIBRARY));
     for (const char* folder : {"resources", "var/instances", "var/output"})
         EXPECT_TRUE(fs::is_directory(prefix / folder)) << folder;
-
-    // A second version beside the first keeps it.
-    r = run(RAYMINT_INSTALL_EXE, {"--prefix", (dir / "eleven").string(), "--hive", h});
-    ASSERT_EQ(r.status, 0) << r.output;
-    for (const std::string& key :
-         {"RayMint 12]\n\"BinName\"=\"" + p, std::string("RayMint 11]\n\"BinName\"")})
-        EXPECT_NE(readFile(hive).find("[HKEY_CURRENT_USER\\SOFTWARE\\Corvan\\" + key),
-                  std::string::npos);
 
     // Every knob, and the machine's hive.
     r = run(RAYMINT_INSTALL_EXE,
@@ -239,15 +226,12 @@ TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (readLines(install.transferLog).size() < 3 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const Lines lines = readLines(install.transferLog);
-    ASSERT_EQ(lines.size(), 3u);
+    const std::string log = readFile(install.transferLog), doc = "\"Doc\"", any = "[0-9]+";
+    const std::string closed = "the client closed the connection before the end of the stream";
     EXPECT_TRUE(
-        std::regex_match(lines[1], std::regex(failedLine("\"Doc\"", "[0-9]+", "<stream>:3: .*"))))
-        << lines[1];
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex(failedLine("\"Doc\"", "[0-9]+",
-                                                                 "the client closed the connection "
-                                                                 "before the end of the stream"))))
-        << lines[2];
+        std::regex_match(log, std::regex("[^\n]*\n" + failedLine(doc, any, "<stream>:3: .*") +
+                                         "\n" + failedLine(doc, any, closed) + "\n")))
+        << log;
     EXPECT_EQ(readFile(file), before);
 
     // Still serving, still showing the old set, still taking transfers.
@@ -341,6 +325,13 @@ class FakePeer {
     static void send(int fd, const std::string& bytes) {
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
+    // A script that reads the request line and answers `bytes`.
+    static Script reply(std::string bytes) {
+        return [bytes](int fd) {
+            line(fd);
+            send(fd, bytes);
+        };
+    }
     // Reads until the other side closes (or 10 s pass).
     static std::string drain(int fd) {
         std::string all;
@@ -378,16 +369,8 @@ TEST_F(LiveLink, PeersThatAreNoRenderersGetNothingDone) {
     // Listeners that are not renderers: silent, talking something else, closing at once, busy.
     // Then peers that greet: hanging up, answering nonsense, never answering, and a proper one.
     FakePeer peer({[](int fd) { FakePeer::drain(fd); },
-                   [](int fd) {
-                       FakePeer::line(fd);
-                       FakePeer::send(fd, "HTTP/1.0 400 Bad Request\r\n\r\n");
-                   },
-                   [](int) {},
-                   [](int fd) {
-                       FakePeer::line(fd);
-                       FakePeer::send(fd, "RAYMINT-LIVE 1 BUSY\n");
-                   },
-                   greet,
+                   FakePeer::reply("HTTP/1.0 400 Bad Request\r\n\r\n"), [](int) {},
+                   FakePeer::reply("RAYMINT-LIVE 1 BUSY\n"), greet,
                    [&](int fd) {
                        greet(fd);
                        FakePeer::drain(fd);
@@ -424,21 +407,16 @@ TEST_F(LiveLink, PeersThatAreNoRenderersGetNothingDone) {
 TEST_F(LiveLink, HostileDescriptionAnswersGiveNoDescription) {
     ScopedEnv shortWait("RAYMINT_LIVE_TIMEOUT_MS", std::string("300"));
     Library lib(install.library);
-    auto answer = [](std::string bytes) {
-        return [bytes](int fd) {
-            if (FakePeer::line(fd) == "RAYMINT-LIVE 1 DESCRIBE") FakePeer::send(fd, bytes);
-        };
-    };
     std::vector<FakePeer::Script> scripts;
     const std::string d = "RAYMINT-LIVE 1 DESCRIPTION ";
     for (const std::string& bytes : std::initializer_list<std::string>{
              "garbage\n", d + "99999999999999999999\n", d + "17000000\n", d + "100\nshort",
              d + std::string("5\nab\0cd", 7), d + "-5\nabc", d + "0\n", d + "3x\nabc",
              std::string("RAYMINT-LIVE 1 REFUSED\n"), std::string(5000, 'x'), std::string()})
-        scripts.push_back(answer(bytes));
+        scripts.push_back(FakePeer::reply(bytes));
     scripts.push_back([](int fd) { FakePeer::drain(fd); });  // never answers
     const size_t refused = scripts.size();
-    scripts.push_back(answer(d + "11\n<a>&#1;</a>"));
+    scripts.push_back(FakePeer::reply(d + "11\n<a>&#1;</a>"));
     FakePeer peer(std::move(scripts));
 
     // The test process itself poses as the renderer that owns the record.
