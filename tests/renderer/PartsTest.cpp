@@ -3,6 +3,8 @@
 // limits and refusals.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "RendererTestSupport.hpp"
 #include "renderer/Installer.hpp"
 #include "renderer/ModelSets.hpp"
@@ -98,22 +100,13 @@ TEST(ModelSets, FileAfterAnUpdateIsExact) {
 }
 
 TEST(ModelSets, FileNamesAndLogLines) {
-    const std::pair<std::string, std::string> names[] = {
-        {"Sample Cart (v2)", "Sample Cart (v2).rmq"},
-        {"a_b", "a_b.rmq"},
-        // Names that would clash or escape the folder get a hash of the name.
-        {"a/b", "a_b-%.rmq"},
-        {"..", "_.-%.rmq"},
-        {"", "-%.rmq"},
-        {"a-b", "a-b.rmq"}};
-    for (const auto& [name, pattern] : names) {
-        const std::string file = raymint::modelSetFileName(name);
-        const size_t hash = pattern.find('%');
-        EXPECT_EQ(
-            hash == std::string::npos ? file : file.substr(0, hash) + "%" + file.substr(hash + 8),
-            pattern)
-            << file;
-    }
+    // Names that would clash or escape the folder get a hash of the name (shown as %).
+    std::string files;
+    for (const char* name : {"Sample Cart (v2)", "a_b", "a/b", "..", "", "a-b"})
+        files += std::regex_replace(raymint::modelSetFileName(name), std::regex("-.{8}\\.rmq$"),
+                                    "-%.rmq") +
+                 "|";
+    EXPECT_EQ(files, "Sample Cart (v2).rmq|a_b.rmq|a_b-%.rmq|_.-%.rmq|-%.rmq|a-b.rmq|");
     EXPECT_EQ(raymint::modelSetFileName(std::string(5000, 'x')).size(), 133u);
     EXPECT_EQ(raymint::modelSetFileName("a/b", ".png"),
               raymint::modelSetFileName("a/b").substr(0, 12) + ".png");
