@@ -133,6 +133,21 @@ inline std::shared_ptr<VexGroup> design(const std::string& name, std::shared_ptr
     return top;
 }
 
+// Doc -> Cart (root component) -> Axle -> Wheel, and Frame beside Axle.
+inline std::shared_ptr<VexGroup> cart(bool changed, float wheel = 1, double axleX = -200) {
+    auto bodies = [changed](Groups b) { return changed ? b : Groups{}; };
+    auto axle = component("Axle", changed,
+                          {component("Wheel", changed, {}, bodies({body("Tyre", wheel)}), 0)},
+                          bodies({body("Rod", 2)}), axleX);
+    auto frame = component("Frame", changed, {}, bodies({body("Beam", 3), body("Plate", 4)}), 0);
+    return design("Doc", component("Cart", changed, {axle, frame}, bodies({body("Base", 5)})));
+}
+
+inline std::shared_ptr<VexGroup> cartOf(const std::string& name, Groups children,
+                                        Groups bodies = {}) {
+    return design(name, component("Cart", !bodies.empty(), children, bodies));
+}
+
 // Hands one scene interface to the writer, as the add-in's live-link target does.
 class ApiTarget : public LightFactory {
   public:
@@ -171,7 +186,7 @@ struct RunResult {
 
 #ifdef _WIN32
 
-// Wine's own conversions between its paths and the Linux system's ("Z:\\tmp" and "/tmp").
+// Wine's own conversion of its paths to the Linux system's ("C:\\x" to "/home/u/.wine/drive_c/x").
 inline std::string unixPath(const fs::path& path) {
     using Convert = char*(__cdecl*)(const wchar_t*);
     static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
@@ -183,27 +198,14 @@ inline std::string unixPath(const fs::path& path) {
     return result;
 }
 
+// Wine's drive Z: is the Linux system's root.
 inline fs::path windowsPath(const std::string& path) {
-    using Convert = wchar_t*(__cdecl*)(const char*);
-    static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    wchar_t* name = convert ? convert(path.c_str()) : nullptr;
-    if (name == nullptr) throw std::runtime_error("no Windows path for " + path);
-    fs::path result(name);
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return result;
+    return fs::path("Z:" + path).make_preferred();
 }
 
-// One argument of a Windows command line.
+// One argument of a Windows command line (none of the tests' arguments holds a quote).
 inline std::wstring commandWord(const std::wstring& word) {
-    std::wstring quoted = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : word) {
-        if (c == L'"') quoted.append(slashes + 1, L'\\');
-        slashes = c == L'\\' ? slashes + 1 : 0;
-        quoted += c;
-    }
-    return quoted.append(slashes, L'\\') + L"\"";
+    return L"\"" + word + L"\"";
 }
 
 // One word of a sh command line.
@@ -279,6 +281,14 @@ inline int processId() {
 }
 
 #else
+
+// Paths of programs and files are the same for all programs here.
+inline std::string unixPath(const fs::path& path) {
+    return path.string();
+}
+inline fs::path windowsPath(const std::string& path) {
+    return path;
+}
 
 // Starts `path` with `args`; standard output and error go to `log`.
 inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
@@ -368,19 +378,21 @@ inline std::string portRange() {
 // values, removed at the end.
 class Installation {
   public:
+    TempDir dir;
+    const fs::path prefix = dir / "prefix", hive = dir / "HKEY_CURRENT_USER.reg";
+    const fs::path binary = prefix / "bin" / "raymint", log = dir / "raymint.log";
+    const fs::path library = prefix / "bin" / "vexraymintlive6_64.so";
+    const fs::path output = prefix / "var" / "output", records = prefix / "var" / "instances";
+    const fs::path transferLog = output / "transfers.log";
+
     explicit Installation(const std::vector<std::string>& options = {}) {
-#ifdef _WIN32
-        std::vector<std::string> args = {"--prefix",       unixPath(prefix()), "--hive",
-                                         unixPath(hive()), "--ports",          portRange()};
-#else
-        std::vector<std::string> args = {"--prefix",      prefix().string(), "--hive",
-                                         hive().string(), "--ports",         portRange()};
-#endif
+        std::vector<std::string> args = {"--prefix",     unixPath(prefix), "--hive",
+                                         unixPath(hive), "--ports",        portRange()};
         args.insert(args.end(), options.begin(), options.end());
         const RunResult r = run(RAYMINT_INSTALL_EXE, args);
         if (r.status != 0) throw std::runtime_error("install failed: " + r.output);
 #ifdef _WIN32
-        fs::copy_file(windowsPath(RAYMINT_LIBRARY), prefix() / "bin" / "vexraymintlive6_64.dll");
+        fs::copy_file(windowsPath(RAYMINT_LIBRARY), prefix / "bin" / "vexraymintlive6_64.dll");
         std::string version = "11";
         for (size_t i = 0; i + 1 < options.size(); ++i)
             if (options[i] == "--version") version = options[i + 1];
@@ -396,40 +408,13 @@ class Installation {
             ::waitpid(pid, nullptr, 0);
         }
 #endif
-        for (const auto& r : raymint::liveInstances(records().string())) killProcess(r.processId);
+        for (const auto& r : raymint::liveInstances(records.string())) killProcess(r.processId);
     }
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
-    fs::path prefix() const {
-        return dir_ / "prefix";
-    }
-    fs::path hive() const {
-        return dir_ / "HKEY_CURRENT_USER.reg";
-    }
-    fs::path binary() const {
-        return prefix() / "bin" / "raymint";
-    }
-    fs::path library() const {
-        return prefix() / "bin" / "vexraymintlive6_64.so";
-    }
-    fs::path output() const {
-        return prefix() / "var" / "output";
-    }
-    fs::path records() const {
-        return prefix() / "var" / "instances";
-    }
-    fs::path log() const {
-        return dir_ / "raymint.log";
-    }
-    fs::path transferLog() const {
-        return output() / "transfers.log";
-    }
     fs::path record(int64_t pid) const {
-        return raymint::recordPath(records().string(), pid);
-    }
-    const TempDir& dir() const {
-        return dir_;
+        return raymint::recordPath(records.string(), pid);
     }
 
 #ifdef _WIN32
@@ -438,9 +423,9 @@ class Installation {
     void writeRecords(const std::string& version) const {
         const std::wstring name = L"RayMint " + fs::path(version).wstring();
         const std::string ports = portRange();
-        const std::wstring texts[][2] = {{L"BinName", binary().wstring()},
-                                         {L"BinFolder", (prefix() / "bin").wstring()},
-                                         {L"ResourceFolder", (prefix() / "resources").wstring()}};
+        const std::wstring texts[][2] = {{L"BinName", binary.wstring()},
+                                         {L"BinFolder", (prefix / "bin").wstring()},
+                                         {L"ResourceFolder", (prefix / "resources").wstring()}};
         const DWORD first = std::stoul(ports.substr(0, ports.find('-')));
         const DWORD numbers[] = {first, first + 15};
         HKEY base = nullptr;
@@ -463,23 +448,21 @@ class Installation {
         if (base != nullptr) ::RegCloseKey(base);
         if (!ok) throw std::runtime_error("cannot write the installation records");
     }
-
-    TempDir dir_;
 #else
     // Starts the installed renderer with `args` and waits for its instance record.
     raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
-        const pid_t pid = spawn(binary().string(), args, log());
+        const pid_t pid = spawn(binary.string(), args, log);
         running_.push_back(pid);
         const auto deadline = Clock::now() + std::chrono::seconds(20);
         while (Clock::now() < deadline) {
             if (const auto r = raymint::parseRecord(readFile(record(pid)))) return *r;
             if (::waitpid(pid, nullptr, WNOHANG) == pid) {
                 std::erase(running_, pid);
-                throw std::runtime_error("renderer exited early: " + readFile(log()));
+                throw std::runtime_error("renderer exited early: " + readFile(log));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        throw std::runtime_error("renderer did not publish its record: " + readFile(log()));
+        throw std::runtime_error("renderer did not publish its record: " + readFile(log));
     }
 
     // Waits (at most 20 s) for a renderer started here to end; its exit status or 128 + signal.
@@ -494,7 +477,6 @@ class Installation {
     }
 
   private:
-    TempDir dir_;
     std::vector<pid_t> running_;
 #endif
 };
