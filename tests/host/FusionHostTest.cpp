@@ -12,9 +12,7 @@ namespace {
 
 using hosttest::Result;
 
-std::string quote(const std::string& s) {
-    return vex::test::shellQuote(s);
-}
+const auto quote = vex::test::shellQuote;
 
 Result host(const std::string& args, const std::string& addin = ADDIN_LIBRARY) {
     // (Standard error goes to a file of this test's own: ctest runs the tests side by side.)
