@@ -22,10 +22,6 @@ inline std::string write(const std::string& name, const std::string& text) {
     return scratch(name).string();
 }
 
-inline std::string read(const std::string& path) {
-    return readFile(path);
-}
-
 struct Result {
     int status = -1;
     std::string out, err;
@@ -36,7 +32,7 @@ inline Result run(const std::string& command, const std::string& tag) {
     const std::string err = write(tag + ".err", "");
     const vex::test::CommandResult c = vex::test::runCommand(
         command + " 2>" + vex::test::shellQuote(err) + " <" + vex::test::kNullDevice);
-    Result r{c.status, c.out, read(err)};
+    Result r{c.status, c.out, readFile(err)};
 #ifdef _WIN32
     // Standard error is a text stream there.
     for (std::size_t at; (at = r.err.find("\r\n")) != std::string::npos;) r.err.erase(at, 1);
