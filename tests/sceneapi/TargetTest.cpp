@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "sceneapi/Log.hpp"
+#include "support/WriterHarness.hpp"
 #include "tests/scene/SceneHarness.hpp"
 
 namespace {
@@ -21,6 +22,7 @@ using vex::test::readFile;
 using vex::test::runCommand;
 using vex::test::shellQuote;
 using vex::test::TempDir;
+using vex::test::utf8;
 
 // The scene tests and the sample scene below show the other calls forwarded.
 TEST(Wrapper, NumbersFromOneAgainAfterSetApi) {
@@ -49,12 +51,6 @@ TEST(Wrapper, NumbersFromOneAgainAfterSetApi) {
               "set transform 1 0 0 0 0 1 0 0 0 0 1 0 5 6 7 1\n"
               "progress \"walk\" 0.250\n\n"
               "\"m\" [ ] ,\n\"da\" [ 1.0000000000000000,2.0000000000000000 ] ,\n\"f3a\" [ ] ,\n");
-}
-
-// A UTF-8 path, also where narrow names are in another code page.
-std::string utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 TEST(FileFactory, WritesHeaderAndScene) {
@@ -125,7 +121,7 @@ TEST(FileFactory, FullDiskIsReportedNotSilentlyShort) {
 // after what was printed there before. Text printed before is still in stdio's buffer here,
 // because standard output is a pipe, and goes to standard error first; the Windows C library
 // writes it through at each call, so it has left already.
-TEST(FileFactory, DashSendsOnlyTheSceneToStandardOutput) {
+TEST(FileFactory, DashSendsOnlyTheSceneToStandardOutputUnchanged) {
     TempDir dir;
     const fs::path err = dir.path() / "stderr";
 #ifdef _WIN32
@@ -140,12 +136,8 @@ TEST(FileFactory, DashSendsOnlyTheSceneToStandardOutput) {
               "printed before the scene\non standard error\nprinted during the scene\n");
 #endif
     EXPECT_EQ(r.status, 0);
-}
-
-// The sample tool's scene, to a file and to standard output: binary array blocks hold every
-// byte value, line ends among them, and must arrive unchanged through a pipe.
-TEST(FileFactory, SampleToolWritesTheSameSceneToStandardOutputAsToAFile) {
-    TempDir dir;
+    // The sample tool's scene, to a file and to standard output: binary array blocks hold
+    // every byte value, line ends among them, and must arrive unchanged through a pipe.
     const std::string file = (dir.path() / "sample.rmq").string();
     const std::string tool = shellQuote(RMQ_SAMPLE);
     const std::string quiet = std::string(" 2>") + vex::test::kNullDevice;
@@ -177,10 +169,7 @@ TEST(FileFactory, NumericLocaleIsCWhileWritingAndRestoredAfter) {
               }),
               "0.5 1.25\n\"d\" 0.5000000000000000,\n\"f\" 0.5,\n");
     EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), before);
-    char probe[32];
-    std::snprintf(probe, sizeof probe, "%g", 0.5);
     std::setlocale(LC_NUMERIC, "C");
-    EXPECT_STREQ(probe, "0,5");
 }
 
 // Captured text stays text, bytes with an explicit length make the buffer binary; log lines

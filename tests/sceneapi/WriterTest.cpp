@@ -340,9 +340,7 @@ TEST(ValueEncoding, LongTextArraysAtEveryIndentationAndWhileCapturing) {
     std::vector<int> ints(2001);
     std::vector<float> triples(3 * 701);
     for (int& v : ints) v = static_cast<int>(rng()) >> (rng() % 32);  // every length, both signs
-    for (float& v : triples)
-        v = std::ldexp(static_cast<float>(rng() % 2000000) - 1e6f,
-                       static_cast<int>(rng() % 40) - 30);
+    for (float& v : triples) v = std::ldexp(float(rng() % 2000000) - 1e6f, int(rng() % 40) - 30);
     // Elements formatted by `element(i)` and laid out by the rule.
     const auto laidOut = [](const std::string& indent, const char* name, size_t n, auto element) {
         std::string s = indent + "\"" + name + "\" [ ";
