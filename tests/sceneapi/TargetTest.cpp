@@ -75,7 +75,7 @@ TEST(FileFactory, WritesHeaderAndScene) {
     EXPECT_EQ(readFile(file), kEmptyScene + "\ngroup \"g\" {\n}\n");
 }
 
-TEST(FileFactory, UnopenablePathsThrowWithThePath) {
+TEST(FileFactory, UnopenablePathsThrowWithThePathAndFullDisksAreReported) {
     TempDir dir;
     const std::pair<std::string, int> cases[] = {
         {utf8(dir.path() / "no such folder" / "x.rmq"), ENOENT},
@@ -95,10 +95,8 @@ TEST(FileFactory, UnopenablePathsThrowWithThePath) {
         EXPECT_EQ(GetCapturedStderr(), "opening file: " + std::string(std::strerror(error)) + "\n");
     }
     EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
 #ifndef _WIN32
-TEST(FileFactory, FullDiskIsReportedNotSilentlyShort) {
+    // A full disk is reported, not left silently short.
     for (bool viaClose : {true, false}) {  // the destructor reports it without throwing
         CaptureStderr();
         {
@@ -113,8 +111,8 @@ TEST(FileFactory, FullDiskIsReportedNotSilentlyShort) {
         }
         EXPECT_EQ(GetCapturedStderr(), "closing file: No space left on device\n");
     }
-}
 #endif
+}
 
 // "-" sends only the scene to standard output, even as its descriptor 0 (standard input
 // closed). Text printed to standard output after "-" took it over lands on standard error,
