@@ -17,17 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-using vex::test::kEmptyScene;
-using vex::test::readFile;
-using vex::test::runCommand;
-using vex::test::shellQuote;
-using vex::test::TempDir;
-using vex::test::utf8;
+using namespace vex::test;
 
 // The scene tests and the sample scene below show the other calls forwarded.
 TEST(Wrapper, NumbersFromOneAgainAfterSetApi) {
     const double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 6, 7, 1};
-    EXPECT_EQ(vex::test::written([&](vex::vexSceneapi_oo& out) {
+    EXPECT_EQ(written([&](vex::vexSceneapi_oo& out) {
                   EXPECT_EQ(out.next_id(), 1);
                   EXPECT_EQ(out.new_shader("texture2_rgb"), 1);
                   out.end_shader();
@@ -57,7 +52,7 @@ TEST(FileFactory, WritesHeaderAndScene) {
     TempDir dir;
     // A path with non-ASCII characters; an existing file is replaced.
     const fs::path file = dir.path() / fs::path(u8"Szene f\u00fcr \u6e32\u67d3.rmq");
-    vex::test::writeFile(file, "old contents, longer than the new file " + std::string(4000, 'x'));
+    writeFile(file, "old contents, longer than the new file " + std::string(4000, 'x'));
     CaptureStderr();
     {
         vex::LightFileFactory target(utf8(file));
@@ -138,7 +133,7 @@ TEST(FileFactory, DashSendsOnlyTheSceneToStandardOutputUnchanged) {
     // every byte value, line ends among them, and must arrive unchanged through a pipe.
     const std::string file = (dir.path() / "sample.rmq").string();
     const std::string tool = shellQuote(RMQ_SAMPLE);
-    const std::string quiet = std::string(" 2>") + vex::test::kNullDevice;
+    const std::string quiet = std::string(" 2>") + kNullDevice;
     const std::string sample =
         readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/sample.rmq");
     for (const std::string flags : {" ", " --binary "}) {
@@ -159,7 +154,7 @@ TEST(FileFactory, NumericLocaleIsCWhileWritingAndRestoredAfter) {
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE.utf8"))
         GTEST_SKIP() << "no German locale, with its decimal comma, on this machine";
     const std::string before = std::setlocale(LC_NUMERIC, nullptr);
-    EXPECT_EQ(vex::test::written([](vex::vexSceneapi_oo& out) {
+    EXPECT_EQ(written([](vex::vexSceneapi_oo& out) {
                   out.api()->print_formatted("%g %.2f\n", 0.5, 1.25);
                   out.set_double("d", 0.5);
                   out.set_float("f", 0.5f);
