@@ -12,12 +12,11 @@
 
 namespace {
 
-using vex::test::bytes;
-using vex::test::writerOutput;
+using namespace vex::test;
 using W = vexScene_api_file;
 
 std::string golden(const char* name) {
-    return vex::test::readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/" + name);
+    return readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/" + name);
 }
 
 template <class T>
