@@ -3,16 +3,30 @@
 // (N >= 1) sits at entry N + 1; casting to the exact type pins each signature as well.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "sceneapi/vexScene_api.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
-#include "support/VtableEntry.hpp"
 
 namespace {
 
-using vex::test::entryOf;
-using vex::test::MemberOf;
+// Index of a virtual member's entry under the Itanium C++ ABI, whose pointer to a virtual
+// member holds 1 + the byte offset of the entry; -1 when the member is not virtual.
+template <class Pmf>
+long entryOf(Pmf pmf) {
+    struct Itanium {
+        uintptr_t ptr;
+        ptrdiff_t adj;
+    } raw;
+    static_assert(sizeof(Pmf) == sizeof(Itanium));
+    std::memcpy(&raw, &pmf, sizeof raw);
+    return (raw.ptr & 1) == 0 ? -1 : static_cast<long>((raw.ptr - 1) / sizeof(void*));
+}
+
+template <class C, class F>
+using MemberOf = F C::*;  // MemberOf<C, bool(int)> is bool (C::*)(int)
 
 #define SLOT(Class, n, member, Type) \
     EXPECT_EQ(entryOf(static_cast<MemberOf<Class, Type>>(&Class::member)), (n) + 1) << #member

@@ -6,19 +6,17 @@
 #include <cmath>
 #include <functional>
 #include <numeric>
-#include <random>
 #include <tuple>
 
 #include "support/WriterHarness.hpp"
 
 namespace {
 
-using vex::test::bytes;
-using vex::test::writerOutput;
+using namespace vex::test;
 using W = vexScene_api_file;
 
 std::string golden(const char* name) {
-    return vex::test::readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/" + name);
+    return readFile(std::string(VEX_SOURCE_DIR) + "/tests/sceneapi/data/" + name);
 }
 
 template <class T>
@@ -300,15 +298,27 @@ TEST(Writer, TextFromTheGrowingCaptureBufferIsCopiedFirst) {
 }
 
 // Beyond the writer's buffers and its inline indentation: a name over half its output buffer,
-// and a text over its first format buffer with lines at 70 levels.
+// a text over its first format buffer with lines at 70 levels, and a long text array there
+// (nine elements on its first line, then eight, each later line starting with the indentation).
 TEST(Writer, LongTextsAreNeitherCutNorLeftUnindented) {
-    const std::string name(600'000, 'n');
+    const std::string name(600'000, 'n'), indent(70, ' ');
     std::string lines, expected = "\ngroup \"" + name + "\" {\n";
-    for (int i = 1; i < 70; ++i) expected += std::string(i, ' ') + "load \"l\" {\n";
-    for (int i = 0; i < 3000; ++i) lines += "x\n", expected += std::string(70, ' ') + "x\n";
+    for (int i = 1; i < 69; ++i) expected += std::string(i, ' ') + "load \"l\" {\n";
+    expected += std::string(69, ' ') + "geometry \"m\" {\n";
+    std::vector<int32_t> ints(2001);
+    expected += indent + "\"a\" [ ";
+    for (uint32_t i = 0; i < ints.size(); ++i) {
+        ints[i] = static_cast<int32_t>(i * 2654435761u) >> (i % 32);  // every length, both signs
+        expected += std::to_string(ints[i]) + (i + 1 < ints.size() ? "," : " ");
+        if (i != 0 && i % 8 == 0) expected += "\n" + indent;
+    }
+    expected += "] ,\n";
+    for (int i = 0; i < 3000; ++i) lines += "x\n", expected += indent + "x\n";
     EXPECT_EQ(writerOutput([&](W& w) {
                   w.begin_group(name.c_str(), true);
-                  for (int i = 1; i < 70; ++i) w.begin_load("l");
+                  for (int i = 1; i < 69; ++i) w.begin_load("l");
+                  w.begin_geometry("m");
+                  value(w, kIntArray, ints);
                   w.print_formatted("%s", lines.c_str());
               }),
               expected);
@@ -330,60 +340,6 @@ TEST(ValueEncoding, LargeBinaryBlocksAreWrittenWhole) {
                   },
                   3),
               "\"f\" [\n " + bytes({1, 2, 3, 'f', 0xE0, 0x93, 4, 0}) + raw + " ],\n");
-}
-
-// Long text arrays against the rule itself: nine elements on the first line, then eight,
-// each later line starting with the indentation; written 2 or 70 levels deep (beyond the
-// writer's inline indentation), unindented, and captured in a shader.
-TEST(ValueEncoding, LongTextArraysAtEveryIndentationAndWhileCapturing) {
-    std::mt19937 rng(15);
-    std::vector<int> ints(2001);
-    std::vector<float> triples(3 * 701);
-    for (int& v : ints) v = static_cast<int>(rng()) >> (rng() % 32);  // every length, both signs
-    for (float& v : triples)
-        v = std::ldexp(static_cast<float>(rng() % 2000000) - 1e6f,
-                       static_cast<int>(rng() % 40) - 30);
-    // Elements formatted by `element(i)` and laid out by the rule.
-    const auto laidOut = [](const std::string& indent, const char* name, size_t n, auto element) {
-        std::string s = indent + "\"" + name + "\" [ ";
-        for (size_t i = 0; i < n; ++i) {
-            s += element(i) + (i + 1 < n ? "," : " ");
-            if (i != 0 && i % 8 == 0) s += "\n" + indent;
-        }
-        return s + "] ,\n";
-    };
-    const auto expected = [&](const std::string& indent) {
-        char t[64];
-        return laidOut(indent, "i", ints.size(),
-                       [&](size_t i) { return std::to_string(ints[i]); }) +
-               laidOut(indent, "f", triples.size() / 3, [&](size_t i) {
-                   const float* e = &triples[3 * i];
-                   return std::string(t, std::snprintf(t, 64, "%g %g %g", e[0], e[1], e[2]));
-               });
-    };
-    const SceneArray intArray{ints.data(), 2001}, tripleArray{triples.data(), 701};
-    const auto values = [&](W& w) {
-        w.set_value("i", kIntArray, &intArray);
-        w.set_value("f", kFloat3Array, &tripleArray);
-    };
-    for (const auto& [levels, mode, indent] :
-         {std::tuple{2, 1, 2}, std::tuple{70, 1, 70}, std::tuple{2, 0x400001, 0}}) {
-        const std::string out = writerOutput(
-            [&](W& w) {
-                for (int i = 0; i < levels; ++i) w.begin_geometry("m");
-                values(w);
-            },
-            mode);
-        EXPECT_TRUE(out.ends_with(expected(std::string(indent, ' ')))) << levels << " levels";
-    }
-    std::string captured;
-    writerOutput([&](W& w) {
-        w.begin_shader(nullptr, "env");
-        values(w);
-        w.end_shader();
-        captured = w.captured_text()->text();
-    });
-    EXPECT_EQ(captured, "\"env\" {\n" + expected(" ") + "}");
 }
 
 }  // namespace

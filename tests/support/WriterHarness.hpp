@@ -2,48 +2,39 @@
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "TestFiles.hpp"
+#include "sceneapi/FilePlatform.hpp"
 #include "sceneapi/vexScene_api_file.hpp"
 
 namespace vex::test {
 
-// A stream whose bytes can be read back. Windows has no memory streams: there it is a file in
-// a folder of its own (not tmpfile(), whose names collide between processes there).
+// A path in UTF-8, also where narrow names are in another code page.
+inline std::string utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// A stream whose bytes can be read back: a file in a folder of its own, as Windows has no
+// memory streams (and tmpfile() names collide between processes there).
 class MemoryStream {
   public:
-#ifdef _WIN32
-    MemoryStream() : stream_(_wfopen((dir_ / "stream").c_str(), L"w+b")) {
+    MemoryStream() : stream_(platform::openUtf8(utf8(dir_ / "stream"), "w+b")) {
         if (stream_ == nullptr) throw std::runtime_error("no file for a stream");
     }
+    ~MemoryStream() { std::fclose(stream_); }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    FILE* stream() { return stream_; }
     std::string text() {
         std::fflush(stream_);
         return readFile(dir_ / "stream");
     }
-#else
-    MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(data_, size_);
-    }
-#endif
-    ~MemoryStream() {
-        std::fclose(stream_);
-        std::free(data_);
-    }
-    MemoryStream(const MemoryStream&) = delete;
-    MemoryStream& operator=(const MemoryStream&) = delete;
-    FILE* stream() { return stream_; }
 
   private:
-#ifdef _WIN32
     TempDir dir_;
-#endif
-    char* data_ = nullptr;
-    size_t size_ = 0;
-    FILE* stream_ = nullptr;
+    FILE* stream_;
 };
 
 // What `calls` made a writer write; `mode` goes to set_mode unless it is negative.
