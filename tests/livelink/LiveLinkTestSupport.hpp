@@ -57,9 +57,8 @@ struct Installation {
         writeFile(binName, "#!/bin/sh\n");
         fs::create_directories(resources);
     }
-    // The installation key's section; `extra` adds or overrides values.
-    std::string records(const std::string& hive, const std::string& extra = "") const {
-        return installationSection(hive, version, binName, resources, bin) + extra + "\r\n";
+    std::string records(const std::string& hive) const {
+        return installationSection(hive, version, binName, resources, bin) + "\r\n";
     }
 };
 
@@ -191,7 +190,6 @@ class ProbeReport {
         std::filesystem::remove(path_);
         return fields;
     }
-    bool reported() const { return fs::exists(path_); }
 
   private:
     fs::path path_;
