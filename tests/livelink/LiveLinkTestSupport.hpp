@@ -8,25 +8,14 @@
 #include <dlfcn.h>
 #endif
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
-#include <optional>
 #include <set>
-#include <sstream>
-#include <stdexcept>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
 #include "TestFiles.hpp"
 #include "livelink/LiveLinkApi.hpp"
 
 namespace vex::test {
-
-namespace fs = std::filesystem;
 
 inline std::string regString(const std::string& text) {
     std::string out = "\"";
@@ -35,12 +24,6 @@ inline std::string regString(const std::string& text) {
         out += c;
     }
     return out + "\"";
-}
-
-inline std::string dword(unsigned value) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "dword:%08x", value);
-    return buffer;
 }
 
 inline std::string value(const std::string& name, const std::string& data) {
@@ -74,17 +57,10 @@ struct Installation {
         writeFile(binName, "#!/bin/sh\n");
         fs::create_directories(resources);
     }
-    // The installation key's section; `extra` adds or overrides values.
-    std::string records(const std::string& hive, const std::string& extra = "") const {
-        return installationSection(hive, version, binName, resources, bin) + extra + "\r\n";
+    std::string records(const std::string& hive) const {
+        return installationSection(hive, version, binName, resources, bin) + "\r\n";
     }
 };
-
-#ifdef _WIN32
-inline constexpr const char* kLibrarySuffix = ".dll";
-#else
-inline constexpr const char* kLibrarySuffix = ".so";
-#endif
 
 // The two hives the lookup reads; user() and machine() replace one's whole content.
 #ifndef _WIN32
@@ -142,9 +118,7 @@ class TestHives {
             if (!line.empty() && line[0] == '[') line.insert(line.find('\\'), "\\" + name_);
             text += line + "\n";
         }
-        std::wstring wide(text.size(), L'\0');
-        wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        wide.data(), static_cast<int>(wide.size())));
+        const std::wstring wide = fs::path(std::u8string(text.begin(), text.end())).wstring();
         writeFile(dir_ / "records.reg",
                   "\xff\xfe" + std::string(reinterpret_cast<const char*>(wide.data()),
                                            wide.size() * sizeof(wchar_t)));
@@ -216,31 +190,29 @@ class ProbeReport {
         std::filesystem::remove(path_);
         return fields;
     }
-    bool reported() const { return fs::exists(path_); }
 
   private:
     fs::path path_;
     ScopedEnv env_;
 };
 
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 // `text` with its line feeds as the log writes them (CR LF in Windows' text mode).
-inline std::string onDisk(std::string_view text) {
-    std::string out;
-    for (char c : text) {
+inline std::string onDisk(const std::string& text) {
 #ifdef _WIN32
-        if (c == '\n') out += '\r';
+    return replaced(text, "\n", "\r\n");
+#else
+    return text;
 #endif
-        out += c;
-    }
-    return out;
 }
 
 inline std::string narrow(const std::wstring& w) {
     return std::string(w.begin(), w.end());
-}
-
-inline std::wstring wide(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
 }
 
 // What the test library (TestLibrary.cpp) answers, and the calls it received, one a line.
