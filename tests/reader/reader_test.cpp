@@ -31,8 +31,6 @@ void writeEverything(vexScene_api_file& api, const std::string& name) {
     const int32_t yes = 2;
     api.set_value("shadows", kBool, &yes);
     api.end_options();
-    api.begin_load(n);
-    api.end_load();
     api.begin_camera(nullptr);
     const float fov = 45.5f;
     api.set_value("fov", kFloat, &fov);
@@ -47,12 +45,8 @@ void writeEverything(vexScene_api_file& api, const std::string& name) {
     const double gamma = 2.2;
     api.set_value("gamma", kDouble, &gamma);
     api.end_output();
-    api.begin_light(n);
-    api.end_light();
     api.begin_accel("bvh");
     api.end_accel();
-    api.begin_matrix(n);
-    api.end_matrix();
     api.begin_animation(n, "second");
     api.end_animation();
     api.begin_material(n, false);
