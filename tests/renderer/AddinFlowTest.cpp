@@ -111,13 +111,11 @@ TEST_F(AddinFlow, SecondClickSendsOnlyWhatChanged) {
 TEST_F(AddinFlow, MovedOccurrenceSendsPlacementsOnly) {
     ASSERT_EQ(host({"--render", "--move", "Axle=10,0,0", "--render"}).status, 0);
     EXPECT_TRUE(bodies(2).empty());
-    const Document set = parseFile((install.output / "Sample Cart.rmq").string());
-    const Block* top = childGroup(set.root, "Sample Cart");
-    const Block* axle = childGroup(*childGroup(*top, "Sample Cart"), "Axle");
-    ASSERT_NE(axle, nullptr);
-    EXPECT_EQ(axle->children.at(1).statement().name, "transform");
-    EXPECT_EQ(axle->children.at(1).statement().values.at(12).number(), -100);
-    EXPECT_FALSE(componentContent(set).at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
+    const std::string set = readFile(install.output / "Sample Cart.rmq");
+    const std::regex axle("group \"Axle\" \\{\n *flags [0-9]+\n *transform ([^ ]+ ){12}-100 ");
+    EXPECT_TRUE(std::regex_search(set, axle)) << set;
+    EXPECT_FALSE(
+        componentContent(parseString(set)).at("/Sample Cart/Sample Cart/Axle/Wheel").empty());
     expectLog({all, taken("Sample Cart", "0 kept 8")});
 }
 

@@ -27,6 +27,7 @@ using raymint::InstanceRecord;
 using Lines = std::vector<std::string>;
 
 constexpr char kEmptyScene[] = "<raymint><scene><modelsets/></scene></raymint>";
+const std::string closed = "the client closed the connection before the end of the stream";
 
 std::string text(const char* s) {
     return s == nullptr ? "(null)" : s;
@@ -83,8 +84,6 @@ TEST(InstallerProgram, InstallsWhatTheAddInFindsAndRefusesBadArguments) {
         {{"--prefix", p}, "--hive FILE is required"},
         {{"--prefix", p, "--hive", h, "--version", "4"},
          "--version: bad value \"4\" for version (expected a major version from 5 to 99)"},
-        {{"--prefix", p, "--hive", h, "--idle", "-1"},
-         "--idle: bad value \"-1\" for idle (expected seconds, 0 for never)"},
         {{"--prefix", p, "--hive", h, "--bogus"}, "unknown argument \"--bogus\""},
         {{"--prefix", p, "--hive"}, "--hive needs a value"},
         {{"--prefix", p, "--hive", h, "--idle"}, "--idle needs a value"},
@@ -227,7 +226,6 @@ TEST_F(LiveLink, FailedTransfersLeaveTheModelSetAndTheRendererGoesOn) {
     while (readLines(install.transferLog).size() < 3 && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const std::string log = readFile(install.transferLog), doc = "\"Doc\"", any = "[0-9]+";
-    const std::string closed = "the client closed the connection before the end of the stream";
     EXPECT_TRUE(
         std::regex_match(log, std::regex("[^\n]*\n" + failedLine(doc, any, "<stream>:3: .*") +
                                          "\n" + failedLine(doc, any, closed) + "\n")))
@@ -454,9 +452,8 @@ std::string talk(int port, const std::string& request, bool halfClose = true) {
 std::string stream(std::vector<std::string> frames, bool end = true) {
     std::string all = "RAYMINT-LIVE 1 STREAM 9\n";
     for (const std::string& f : frames) {
-        const auto n = static_cast<uint32_t>(f.size());
-        all +=
-            bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)}) + f;
+        const auto n = static_cast<uint32_t>(f.size());  // little-endian, as is this machine
+        all += std::string(reinterpret_cast<const char*>(&n), 4) + f;
     }
     return end ? all + bytes({0, 0, 0, 0}) : all;
 }
@@ -476,7 +473,6 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
     const std::string noRoot = "the stream holds no root group", cut = "group \"Cut\" {\n}\n";
     const std::string two = "the stream holds 2 root groups instead of one";
     const std::string big = "stream larger than 5000 bytes";
-    const std::string closed = "the client closed the connection before the end of the stream";
     const std::string open =
         "<stream>:3: unexpected end of input: 'group' block opened at line "
         "2 is not closed";
@@ -583,10 +579,8 @@ TEST_F(LiveLink, RenderersStopAndRefuseBadSettings) {
     writeFile(config, "# comment\nversion = 11\nbogus = 1\n");
     const std::string tryHelp = "\nTry 'raymint --help'.\n";
     const std::pair<std::vector<std::string>, std::string> refused[] = {
-        {{"--ports", "9-1"},
-         "raymint: bad value \"9-1\" for ports (expected FIRST-LAST with 1 <= "
-         "FIRST <= LAST <= 65535)" +
-             tryHelp},
+        {{"--idle", "x"},
+         "raymint: bad value \"x\" for idle (expected seconds, 0 for never)" + tryHelp},
         {{"--frobnicate"}, "raymint: unknown argument \"--frobnicate\"" + tryHelp},
         {{"--config"}, "raymint: --config needs a value" + tryHelp},
         {{"--config", config.string()},

@@ -50,34 +50,25 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Content = std::map<std::string, std::vector<float>>;
 
-// The group named `name` among the children of `block`; null when there is none.
-inline const Block* childGroup(const Block& block, const std::string& name) {
+// The first "vertices" number of each mesh below `block`: tells the test bodies apart.
+inline void markers(const Block& block, std::vector<float>& out) {
     for (const Node& n : block.children)
-        if (n.isBlock() && n.block().keyword == "group" && n.block().name() == name)
-            return &n.block();
-    return nullptr;
+        if (n.isBlock())
+            markers(n.block(), out);
+        else if (n.statement().name == "vertices")
+            out.push_back(static_cast<float>(n.statement().values.at(0).numbers.at(0)));
 }
 
-// For every component group (by its path of names), the first "vertices" number of each mesh
-// of the bodies it holds directly: tells the test bodies apart.
-inline void componentContent(const Block& block, const std::string& path, Content& out,
-                             std::vector<float>* markers = nullptr) {
+// For every component group (by its path of names), the markers of the bodies it holds directly.
+inline void componentContent(const Block& block, const std::string& path, Content& out) {
     for (const Node& n : block.children) {
-        if (!n.isBlock()) {
-            const Statement& s = n.statement();
-            if (markers && s.name == "vertices" && !s.values.empty() &&
-                s.values[0].kind == Value::Kind::Numbers && s.values[0].numbers.size() > 0)
-                markers->push_back(static_cast<float>(s.values[0].numbers.at(0)));
-            continue;
-        }
-        const Block& g = n.block();
-        if (!markers && g.keyword != "group") continue;
-        const std::string here = path + "/" + g.name();
-        if (markers || raymint::isBodyGroup(g)) {
-            componentContent(g, here, out, markers ? markers : &out[path]);
+        if (!n.isBlock() || n.block().keyword != "group") continue;
+        const std::string here = path + "/" + n.block().name();
+        if (raymint::isBodyGroup(n.block())) {
+            markers(n.block(), out[path]);
         } else {
-            if (raymint::isComponentGroup(g)) out[here];
-            componentContent(g, here, out);
+            if (raymint::isComponentGroup(n.block())) out[here];
+            componentContent(n.block(), here, out);
         }
     }
 }
@@ -203,11 +194,6 @@ inline fs::path windowsPath(const std::string& path) {
     return fs::path("Z:" + path).make_preferred();
 }
 
-// One argument of a Windows command line (none of the tests' arguments holds a quote).
-inline std::wstring commandWord(const std::wstring& word) {
-    return L"\"" + word + L"\"";
-}
-
 // One word of a sh command line.
 inline std::string shWord(const std::string& word) {
     std::string quoted = "'";
@@ -215,55 +201,42 @@ inline std::string shWord(const std::string& word) {
     return quoted + "'";
 }
 
-// Runs `path` to its end (at most 30 s) and collects its output. Windows programs (".exe") are
-// waited for directly, their text output with plain line ends; Linux programs run behind sh.
+// Runs `path` to its end and collects its output (with plain line ends). Windows programs
+// (".exe") run through the command interpreter, Linux programs (at most 30 s) behind sh.
 inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
     TempDir dir;
     RunResult result;
+    std::string words, output;
     const bool windows = fs::path(path).extension() == ".exe";
-    std::wstring line = commandWord(L"sh") + L" -c ";
+    for (const std::string& a : args) words += " " + (windows ? shellQuote(a) : shWord(a));
     if (windows) {
-        line = commandWord(windowsPath(path).wstring());
-        for (const std::string& a : args) line += L" " + commandWord(fs::path(a).wstring());
+        const CommandResult r =
+            runCommand(shellQuote(windowsPath(path).string()) + words + " 2>&1");
+        result.status = r.status;
+        output = r.out;
     } else {
-        const std::string out = shWord(unixPath(dir / "output"));
         const std::string status = shWord(unixPath(dir / "status"));
-        std::string script =
-            "exec </dev/null >" + out + " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path));
-        for (const std::string& a : args) script += " " + shWord(a);
-        script += "; echo $? >" + status + ".tmp && mv " + status + ".tmp " + status;
-        line += commandWord(fs::path(script).wstring());
-    }
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE log =
-        ::CreateFileW((dir / (windows ? "output" : "none")).wstring().c_str(), GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = log;
-    PROCESS_INFORMATION process{};
-    const std::wstring program = (windows ? windowsPath(path) : windowsPath("/bin/sh")).wstring();
-    const bool started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                                          nullptr, nullptr, &startup, &process);
-    ::CloseHandle(log);
-    if (!started) throw std::runtime_error("cannot start " + path);
-    ::CloseHandle(process.hThread);
-    if (windows) {
-        if (::WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
-            ::TerminateProcess(process.hProcess, 137);
-        DWORD status = 0;
-        ::GetExitCodeProcess(process.hProcess, &status);
-        result.status = static_cast<int>(status);
-    } else {
+        const std::string script = "exec </dev/null >" + shWord(unixPath(dir / "output")) +
+                                   " 2>&1; " + shWord(path[0] == '/' ? path : unixPath(path)) +
+                                   words + "; echo $? >" + status + ".tmp && mv " + status +
+                                   ".tmp " + status;
+        std::wstring line = L"sh -c \"" + fs::path(script).wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(windowsPath("/bin/sh").wstring().c_str(), line.data(), nullptr,
+                              nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            throw std::runtime_error("cannot start " + path);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
         // Wine gives no process to wait for when it starts a Linux program.
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (!fs::exists(dir / "status") && Clock::now() < deadline) ::Sleep(5);
         const std::string code = readFile(dir / "status");
         if (!code.empty()) result.status = std::stoi(code);
+        output = readFile(dir / "output");
     }
-    ::CloseHandle(process.hProcess);
-    for (char c : readFile(dir / "output"))
+    for (char c : output)
         if (c != '\r') result.output += c;
     return result;
 }
@@ -274,10 +247,6 @@ inline void killProcess(int64_t pid) {
     run("/bin/kill", {"-KILL", std::to_string(pid)});
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     while (raymint::processStartTime(pid) && Clock::now() < deadline) ::Sleep(5);
-}
-
-inline int processId() {
-    return ::_getpid();
 }
 
 #else
@@ -298,10 +267,8 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> all = {path};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
+    std::vector<char*> argv = {const_cast<char*>(path.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
     const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
@@ -337,10 +304,6 @@ inline void killProcess(int64_t pid) {
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
-inline int processId() {
-    return static_cast<int>(::getpid());
-}
-
 // The library of an installation, loaded as the add-in loads it.
 class Library {
   public:
@@ -368,7 +331,7 @@ class Library {
 
 // A port range for this test process, apart from those of tests running beside it.
 inline std::string portRange() {
-    const int base = 20000 + processId() % 2000 * 16;
+    const int base = 20000 + static_cast<int>(::getpid()) % 2000 * 16;
     return std::to_string(base) + "-" + std::to_string(base + 15);
 }
 
@@ -393,10 +356,14 @@ class Installation {
         if (r.status != 0) throw std::runtime_error("install failed: " + r.output);
 #ifdef _WIN32
         fs::copy_file(windowsPath(RAYMINT_LIBRARY), prefix / "bin" / "vexraymintlive6_64.dll");
-        std::string version = "11";
-        for (size_t i = 0; i + 1 < options.size(); ++i)
-            if (options[i] == "--version") version = options[i + 1];
-        writeRecords(version);
+        // The installer's records, their paths on drive Z:, imported into the registry.
+        std::string text = readFile(hive);
+        for (size_t at = 0; (at = text.find("\"=\"/", at)) != std::string::npos; at += 5)
+            text.insert(at + 3, "Z:");
+        writeFile(dir / "records.reg", text);
+        if (runCommand("reg import " + shellQuote((dir / "records.reg").string()) + " >NUL 2>&1")
+                .status != 0)
+            throw std::runtime_error("cannot import the installation's records");
 #endif
     }
     ~Installation() {
@@ -417,38 +384,7 @@ class Installation {
         return raymint::recordPath(records.string(), pid);
     }
 
-#ifdef _WIN32
-  private:
-    // What raymint-install records in its hive file, as registry values.
-    void writeRecords(const std::string& version) const {
-        const std::wstring name = L"RayMint " + fs::path(version).wstring();
-        const std::string ports = portRange();
-        const std::wstring texts[][2] = {{L"BinName", binary.wstring()},
-                                         {L"BinFolder", (prefix / "bin").wstring()},
-                                         {L"ResourceFolder", (prefix / "resources").wstring()}};
-        const DWORD first = std::stoul(ports.substr(0, ports.find('-')));
-        const DWORD numbers[] = {first, first + 15};
-        HKEY base = nullptr;
-        HKEY key = nullptr;
-        bool ok = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvan", 0, nullptr, 0,
-                                    KEY_WRITE, nullptr, &base, nullptr) == ERROR_SUCCESS &&
-                  ::RegSetValueExW(base, L"RayMintVersion", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(name.c_str()),
-                                   static_cast<DWORD>((name.size() + 1) * 2)) == ERROR_SUCCESS &&
-                  ::RegCreateKeyExW(base, name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                    nullptr) == ERROR_SUCCESS;
-        for (const auto& [value, data] : texts)
-            ok = ok && ::RegSetValueExW(key, value.c_str(), 0, REG_SZ,
-                                        reinterpret_cast<const BYTE*>(data.c_str()),
-                                        static_cast<DWORD>((data.size() + 1) * 2)) == 0;
-        for (int i = 0; i < 2; ++i)
-            ok = ok && ::RegSetValueExW(key, i ? L"LiveLinkMaxPort" : L"LiveLinkPort", 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&numbers[i]), 4) == 0;
-        if (key != nullptr) ::RegCloseKey(key);
-        if (base != nullptr) ::RegCloseKey(base);
-        if (!ok) throw std::runtime_error("cannot write the installation records");
-    }
-#else
+#ifndef _WIN32
     // Starts the installed renderer with `args` and waits for its instance record.
     raymint::InstanceRecord start(const std::vector<std::string>& args = {}) {
         const pid_t pid = spawn(binary.string(), args, log);
