@@ -98,6 +98,30 @@ inline std::string readFile(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A path CMake gave at build time, as this platform names it: under Wine the drive Z: maps the
+// build machine's root.
+inline fs::path buildPath(const std::string& path) {
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') return fs::path("Z:" + path).make_preferred();
+#endif
+    return fs::path(path);
+}
+
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A program's text output with plain line feeds (text streams end lines in CR LF on Windows).
+inline std::string plainLines(const std::string& text) {
+#ifdef _WIN32
+    return replaced(text, "\r\n", "\n");
+#else
+    return text;
+#endif
+}
+
 inline std::vector<std::string> readLines(const fs::path& path) {
     std::vector<std::string> lines;
     std::istringstream in(readFile(path));
@@ -141,14 +165,19 @@ inline constexpr const char* kNullDevice = "NUL";
 inline constexpr const char* kNullDevice = "/dev/null";
 #endif
 
-// One word of a command line, whatever it holds (no double quotes on Windows).
+// One word of a sh command line, whatever it holds.
+inline std::string shWord(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// One word of a command line of the system's shell (no double quotes on Windows).
 inline std::string shellQuote(const std::string& word) {
 #ifdef _WIN32
     return "\"" + word + "\"";
 #else
-    std::string quoted = "'";
-    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+    return shWord(word);
 #endif
 }
 

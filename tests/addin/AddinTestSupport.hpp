@@ -18,13 +18,9 @@ struct Result {
 
 // Runs a shell command line; the exit status, or -1 when it did not exit normally.
 inline Result run(const std::string& command) {
-    vex::test::CommandResult r =
+    const vex::test::CommandResult r =
         vex::test::runCommand(command + " 2>&1 <" + vex::test::kNullDevice);
-#ifdef _WIN32
-    // The programs' messages are text lines, which end in CR LF there.
-    for (std::size_t at; (at = r.out.find("\r\n")) != std::string::npos;) r.out.erase(at, 1);
-#endif
-    return {r.status, r.out};
+    return {r.status, vex::test::plainLines(r.out)};
 }
 
 }  // namespace addintest

@@ -175,8 +175,7 @@ TEST_F(WalkTest, MeshesAndMaterialsAreWrittenWhole) {
     std::string text = written(*walk.build());
 #ifdef _WIN32
     // A name from the root is on the design's drive there.
-    for (size_t at; (at = text.find("C:\\tex\\")) != std::string::npos;)
-        text.replace(at, 7, "/tex/");
+    text = vex::test::replaced(text, "C:\\tex\\", "/tex/");
 #endif
     EXPECT_EQ(text, data("meshes.rmq"));
 }

@@ -32,12 +32,7 @@ inline Result run(const std::string& command, const std::string& tag) {
     const std::string err = write(tag + ".err", "");
     const vex::test::CommandResult c = vex::test::runCommand(
         command + " 2>" + vex::test::shellQuote(err) + " <" + vex::test::kNullDevice);
-    Result r{c.status, c.out, readFile(err)};
-#ifdef _WIN32
-    // Standard error is a text stream there.
-    for (std::size_t at; (at = r.err.find("\r\n")) != std::string::npos;) r.err.erase(at, 1);
-#endif
-    return r;
+    return {c.status, c.out, vex::test::plainLines(readFile(err))};
 }
 
 }  // namespace hosttest

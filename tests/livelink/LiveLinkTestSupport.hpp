@@ -162,15 +162,6 @@ inline bool isLoaded(const fs::path& path) {
     return handle != nullptr;
 }
 
-// A path CMake gave at build time, as this platform names it: under Wine the drive Z:
-// maps the build machine's root.
-inline fs::path buildPath(const std::string& path) {
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') return fs::path("Z:" + path).make_preferred();
-#endif
-    return fs::path(path);
-}
-
 // The report of tests/livelink/ProcessProbe.cpp, in the file named by VEX_PROBE_REPORT.
 class ProbeReport {
   public:
@@ -195,12 +186,6 @@ class ProbeReport {
     fs::path path_;
     ScopedEnv env_;
 };
-
-inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 // `text` with its line feeds as the log writes them (CR LF in Windows' text mode).
 inline std::string onDisk(const std::string& text) {

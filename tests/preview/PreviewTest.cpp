@@ -176,10 +176,9 @@ TEST(Preview, TexturesAreSampledThroughTheTextureCoordinates) {
 // the background.
 TEST(Preview, FaultsAreLeftOutAndCounted) {
     const auto lines = readLines(VEX_SOURCE_DIR "/tests/preview/data/faults.txt");
-    for (std::string scene : std::vector(lines.begin() + 1, lines.end())) {
-        const std::string counts = scene.substr(scene.find('\t') + 1);
-        scene.resize(scene.find('\t'));
-        for (size_t at; (at = scene.find("\\n")) != std::string::npos;) scene.replace(at, 2, "\n");
+    for (const std::string& line : std::vector(lines.begin() + 1, lines.end())) {
+        const std::string scene = replaced(line.substr(0, line.find('\t')), "\\n", "\n");
+        const std::string counts = line.substr(line.find('\t') + 1);
         const preview::Picture p = picture(scene, 64, 48);
         EXPECT_EQ(preview::describe(p.counts), counts) << scene;
         EXPECT_GT(coverage(p.image).pixels, 10) << scene;

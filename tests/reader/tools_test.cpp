@@ -30,14 +30,7 @@ class Tools : public ::testing::Test {
         for (const auto& a : args) command += " " + shellQuote(a);
         const CommandResult c = runCommand(command + " <" + shellQuote(input) + " 2>" +
                                            shellQuote((dir_ / "err").string()));
-        Result r{c.status, c.out, readFile(dir_ / "err")};
-#ifdef _WIN32
-        // The tools print text lines, which end in CR LF there.
-        for (std::string* text : {&r.out, &r.err})
-            for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;)
-                text->erase(at, 1);
-#endif
-        return r;
+        return {c.status, plainLines(c.out), plainLines(readFile(dir_ / "err"))};
     }
     Result inspect(const std::vector<std::string>& args, const std::string& input = kNullDevice) {
         return run(RMQ_INSPECT, args, input);

@@ -46,8 +46,8 @@ class AddinFlow : public ::testing::Test {
         : install(options) {}
 
     RunResult host(std::vector<std::string> actions) {
-        std::vector<std::string> args = {"--addin", windowsPath(RAYMINT_ADDIN).string(), "--design",
-                                         windowsPath(kSample).string()};
+        std::vector<std::string> args = {"--addin", buildPath(RAYMINT_ADDIN).string(), "--design",
+                                         buildPath(kSample).string()};
         args.insert(args.end(), actions.begin(), actions.end());
         return run(FUSION_HOST, args);
     }

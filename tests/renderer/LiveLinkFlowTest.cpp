@@ -459,7 +459,8 @@ std::string stream(std::vector<std::string> frames, bool end = true) {
 }
 
 TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
-    const InstanceRecord r = install.start({"--max-stream-bytes", "5000", "--client-timeout", "1"});
+    const InstanceRecord r =
+        install.start({"--max-stream-bytes", "5000", "--client-timeout", "1", "--keep-streams"});
     const std::string ready = "RAYMINT-LIVE 1 READY 11 " + std::to_string(r.processId) + "\n";
     const std::string a = "group \"a\" {\n}\n", unclosed = "group \"Doc\" {\ngroup \"x\" {\n";
     const std::string fine = "group \"Fine\" {\n group \"Cart\" {\n  flags 1\n }\n}\n";
@@ -491,7 +492,7 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
          failedLine("\"Big\"", "[0-9]+", big)},
         // Ends without the end mark: no answer, and nothing taken.
         {stream({cut}, false), ready, failedLine("\"Cut\"", size(cut), closed)},
-        {stream({fine}), ok,
+        {stream({fine.substr(0, 1), fine.substr(1)}), ok,  // a one-byte frame is kept too
          "modelset \"Fine\" bytes " + fineBytes +
              " changed 0 kept 0 status ok picture \"Fine.png\""},
     };
@@ -507,6 +508,7 @@ TEST_F(LiveLink, RendererAnswersHostileClientsAndKeepsServing) {
     EXPECT_FALSE(fs::exists(install.output / "a.rmq"));
     EXPECT_FALSE(fs::exists(install.output / "Cut.rmq"));
     EXPECT_EQ(readFile(install.output / "Fine.rmq"), "// RayMint model set\n" + fine);
+    EXPECT_EQ(readFile(install.output / "streams" / "transfer-1.rmq"), fine);
 
     // A picture that cannot be written leaves the transfer standing; so does a log that cannot
     // be written. The renderer's own log says so.
@@ -611,7 +613,7 @@ TEST(LiveLinkLibrary, ExportsOnlyTheEntryPoint) {
     std::vector<std::string> names;
 #ifdef _WIN32
     // The names of the DLL's export directory.
-    const HMODULE module = ::LoadLibraryW(windowsPath(RAYMINT_LIBRARY).wstring().c_str());
+    const HMODULE module = ::LoadLibraryW(buildPath(RAYMINT_LIBRARY).wstring().c_str());
     ASSERT_NE(module, nullptr);
     const auto* base = reinterpret_cast<const unsigned char*>(module);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(

@@ -189,18 +189,6 @@ inline std::string unixPath(const fs::path& path) {
     return result;
 }
 
-// Wine's drive Z: is the Linux system's root.
-inline fs::path windowsPath(const std::string& path) {
-    return fs::path("Z:" + path).make_preferred();
-}
-
-// One word of a sh command line.
-inline std::string shWord(const std::string& word) {
-    std::string quoted = "'";
-    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 // Runs `path` to its end and collects its output (with plain line ends). Windows programs
 // (".exe") run through the command interpreter, Linux programs (at most 30 s) behind sh.
 inline RunResult run(const std::string& path, const std::vector<std::string>& args) {
@@ -210,8 +198,7 @@ inline RunResult run(const std::string& path, const std::vector<std::string>& ar
     const bool windows = fs::path(path).extension() == ".exe";
     for (const std::string& a : args) words += " " + (windows ? shellQuote(a) : shWord(a));
     if (windows) {
-        const CommandResult r =
-            runCommand(shellQuote(windowsPath(path).string()) + words + " 2>&1");
+        const CommandResult r = runCommand(shellQuote(buildPath(path).string()) + words + " 2>&1");
         result.status = r.status;
         output = r.out;
     } else {
@@ -224,8 +211,8 @@ inline RunResult run(const std::string& path, const std::vector<std::string>& ar
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!::CreateProcessW(windowsPath("/bin/sh").wstring().c_str(), line.data(), nullptr,
-                              nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        if (!::CreateProcessW(buildPath("/bin/sh").wstring().c_str(), line.data(), nullptr, nullptr,
+                              FALSE, 0, nullptr, nullptr, &startup, &process))
             throw std::runtime_error("cannot start " + path);
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
@@ -236,8 +223,7 @@ inline RunResult run(const std::string& path, const std::vector<std::string>& ar
         if (!code.empty()) result.status = std::stoi(code);
         output = readFile(dir / "output");
     }
-    for (char c : output)
-        if (c != '\r') result.output += c;
+    result.output = replaced(output, "\r", "");
     return result;
 }
 
@@ -254,9 +240,6 @@ inline void killProcess(int64_t pid) {
 // Paths of programs and files are the same for all programs here.
 inline std::string unixPath(const fs::path& path) {
     return path.string();
-}
-inline fs::path windowsPath(const std::string& path) {
-    return path;
 }
 
 // Starts `path` with `args`; standard output and error go to `log`.
@@ -355,12 +338,9 @@ class Installation {
         const RunResult r = run(RAYMINT_INSTALL_EXE, args);
         if (r.status != 0) throw std::runtime_error("install failed: " + r.output);
 #ifdef _WIN32
-        fs::copy_file(windowsPath(RAYMINT_LIBRARY), prefix / "bin" / "vexraymintlive6_64.dll");
+        fs::copy_file(buildPath(RAYMINT_LIBRARY), prefix / "bin" / "vexraymintlive6_64.dll");
         // The installer's records, their paths on drive Z:, imported into the registry.
-        std::string text = readFile(hive);
-        for (size_t at = 0; (at = text.find("\"=\"/", at)) != std::string::npos; at += 5)
-            text.insert(at + 3, "Z:");
-        writeFile(dir / "records.reg", text);
+        writeFile(dir / "records.reg", replaced(readFile(hive), "\"=\"/", "\"=\"Z:/"));
         if (runCommand("reg import " + shellQuote((dir / "records.reg").string()) + " >NUL 2>&1")
                 .status != 0)
             throw std::runtime_error("cannot import the installation's records");
