@@ -113,14 +113,23 @@ inline std::string replaced(std::string text, const std::string& from, const std
     return text;
 }
 
-// A program's text output with plain line feeds (text streams end lines in CR LF on Windows).
-inline std::string plainLines(const std::string& text) {
+// Text as a text stream writes it (lines end in CR LF on Windows), and such text with plain
+// line feeds again.
 #ifdef _WIN32
-    return replaced(text, "\r\n", "\n");
-#else
-    return text;
-#endif
+inline std::string onDisk(const std::string& text) {
+    return replaced(text, "\n", "\r\n");
 }
+inline std::string plainLines(const std::string& text) {
+    return replaced(text, "\r\n", "\n");
+}
+#else
+inline std::string onDisk(const std::string& text) {
+    return text;
+}
+inline std::string plainLines(const std::string& text) {
+    return text;
+}
+#endif
 
 inline std::vector<std::string> readLines(const fs::path& path) {
     std::vector<std::string> lines;

@@ -187,15 +187,6 @@ class ProbeReport {
     ScopedEnv env_;
 };
 
-// `text` with its line feeds as the log writes them (CR LF in Windows' text mode).
-inline std::string onDisk(const std::string& text) {
-#ifdef _WIN32
-    return replaced(text, "\n", "\r\n");
-#else
-    return text;
-#endif
-}
-
 inline std::string narrow(const std::wstring& w) {
     return std::string(w.begin(), w.end());
 }

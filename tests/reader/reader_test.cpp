@@ -18,8 +18,10 @@ namespace {
 using readertest::outcome;
 using readertest::quoted;
 
-// Every place a name goes, with a blob of any bytes and a list of every item kind besides.
+// Every place a name goes, with a message of several lines, a blob of any bytes and a list of
+// every item kind besides.
 void writeNames(vexScene_api_file& api, const char* n) {
+    api.print("multi\nline %d \"quoted\" text\\");
     api.modify_camera(n);
     api.end_camera();
     api.begin_output("a", n, "c");
