@@ -22,6 +22,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vex::test {
@@ -138,6 +139,38 @@ inline std::vector<std::string> readLines(const fs::path& path) {
     return lines;
 }
 
+// Text with \n, \\ and \xNN escapes, as the case tables hold it.
+inline std::string unescaped(const std::string& s) {
+    std::string out;
+    for (size_t k = 0; k < s.size(); ++k) {
+        if (s[k] != '\\' || k + 1 == s.size()) {
+            out += s[k];
+        } else if (s[++k] == 'n') {
+            out += '\n';
+        } else if (s[k] == 'x') {
+            out += static_cast<char>(std::stoi(s.substr(k + 1, 2), nullptr, 16));
+            k += 2;
+        } else {
+            out += s[k];
+        }
+    }
+    return out;
+}
+
+// The cases of a table file: after a first line that says how to read it, a line a case, its
+// input and what that gives, split by a tab and written with escapes.
+inline std::vector<std::pair<std::string, std::string>> caseTable(const fs::path& path) {
+    std::vector<std::pair<std::string, std::string>> cases;
+    const std::vector<std::string> lines = readLines(path);
+    for (size_t k = 1; k < lines.size(); ++k) {
+        const size_t tab = lines[k].find('\t');
+        if (tab == std::string::npos)
+            throw std::runtime_error(path.string() + ":" + std::to_string(k + 1) + ": no tab");
+        cases.emplace_back(unescaped(lines[k].substr(0, tab)), unescaped(lines[k].substr(tab + 1)));
+    }
+    return cases;
+}
+
 // Sets (or with nullopt unsets) an environment variable for the life of the object.
 class ScopedEnv {
   public:
@@ -218,6 +251,17 @@ inline CommandResult runCommand(const std::string& command) {
     r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
     return r;
+}
+
+struct CaughtResult {
+    int status = -1;
+    std::string out, err;  // standard output and error, their lines with plain line feeds
+};
+
+// Runs a command line with its standard error caught in `errFile`.
+inline CaughtResult runCaught(const std::string& command, const fs::path& errFile) {
+    const CommandResult c = runCommand(command + " 2>" + shellQuote(errFile.string()));
+    return {c.status, plainLines(c.out), plainLines(readFile(errFile))};
 }
 
 }  // namespace vex::test

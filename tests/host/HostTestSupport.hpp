@@ -22,17 +22,12 @@ inline std::string write(const std::string& name, const std::string& text) {
     return scratch(name).string();
 }
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = vex::test::CaughtResult;
 
-// Runs a shell command line with standard output and error captured.
+// Runs a shell command line with standard output and error (in the scratch file `tag`.err)
+// captured.
 inline Result run(const std::string& command, const std::string& tag) {
-    const std::string err = write(tag + ".err", "");
-    const vex::test::CommandResult c = vex::test::runCommand(
-        command + " 2>" + vex::test::shellQuote(err) + " <" + vex::test::kNullDevice);
-    return {c.status, c.out, vex::test::plainLines(readFile(err))};
+    return vex::test::runCaught(command + " <" + vex::test::kNullDevice, write(tag + ".err", ""));
 }
 
 }  // namespace hosttest

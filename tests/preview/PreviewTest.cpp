@@ -175,10 +175,7 @@ TEST(Preview, TexturesAreSampledThroughTheTextureCoordinates) {
 // Faulty scenes: what is wrong is left out and counted, the rest is drawn. An empty scene is
 // the background.
 TEST(Preview, FaultsAreLeftOutAndCounted) {
-    const auto lines = readLines(VEX_SOURCE_DIR "/tests/preview/data/faults.txt");
-    for (const std::string& line : std::vector(lines.begin() + 1, lines.end())) {
-        const std::string scene = replaced(line.substr(0, line.find('\t')), "\\n", "\n");
-        const std::string counts = line.substr(line.find('\t') + 1);
+    for (const auto& [scene, counts] : caseTable(VEX_SOURCE_DIR "/tests/preview/data/faults.txt")) {
         const preview::Picture p = picture(scene, 64, 48);
         EXPECT_EQ(preview::describe(p.counts), counts) << scene;
         EXPECT_GT(coverage(p.image).pixels, 10) << scene;

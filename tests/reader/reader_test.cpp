@@ -74,37 +74,19 @@ void writeEverything(vexScene_api_file& api, const std::string& name) {
     writeNames(api, name.c_str());
 }
 
-// Text with \n, \\ and \xNN escapes, as the data files hold it.
-std::string unescape(const std::string& s) {
-    std::string out;
-    for (size_t k = 0; k < s.size(); ++k) {
-        if (s[k] != '\\') {
-            out += s[k];
-        } else if (s[++k] == 'n') {
-            out += '\n';
-        } else if (s[k] == 'x') {
-            out += static_cast<char>(std::stoi(s.substr(k + 1, 2), nullptr, 16));
-            k += 2;
-        } else {
-            out += s[k];
-        }
-    }
-    return out;
-}
 // Each line of data/reader_cases.txt: an input, a tab, its tree or error. Each must come out the
 // same whole, cut at every byte, and cut in three at many places.
 TEST(Reader, CasesGiveTheirTreeOrErrorHoweverTheInputIsCut) {
     std::mt19937 rng(5);
-    const auto lines = readLines(VEX_SOURCE_DIR "/tests/reader/data/reader_cases.txt");
-    for (const std::string& line : std::vector(lines.begin() + 1, lines.end())) {
-        const std::string text = unescape(line.substr(0, line.find('\t')));
+    for (const auto& [text, want] :
+         caseTable(VEX_SOURCE_DIR "/tests/reader/data/reader_cases.txt")) {
         const std::string whole = outcome(text);
-        EXPECT_EQ(whole, unescape(line.substr(line.find('\t') + 1))) << "got: " << quoted(whole);
+        EXPECT_EQ(whole, want) << quoted(text) << "\ngot: " << quoted(whole);
         for (size_t cut = 1; cut < text.size(); ++cut)
-            ASSERT_EQ(outcome(text, {cut}), whole) << line << "\ncut at " << cut;
+            ASSERT_EQ(outcome(text, {cut}), whole) << quoted(text) << "\ncut at " << cut;
         for (int k = 0; k < 30 && text.size() > 1; ++k) {
             size_t a = 1 + rng() % (text.size() - 1), b = 1 + rng() % (text.size() - 1);
-            ASSERT_EQ(outcome(text, {std::min(a, b), std::max(a, b)}), whole) << line;
+            ASSERT_EQ(outcome(text, {std::min(a, b), std::max(a, b)}), whole) << quoted(text);
         }
     }
     // Deep nesting is refused, not recursed into.

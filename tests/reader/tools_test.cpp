@@ -13,10 +13,7 @@ namespace {
 
 const std::string kData = VEX_SOURCE_DIR "/tests/reader/data/";
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = CaughtResult;
 
 class Tools : public ::testing::Test {
   protected:
@@ -28,9 +25,7 @@ class Tools : public ::testing::Test {
                const std::string& input = kNullDevice) {
         std::string command = shellQuote(program);
         for (const auto& a : args) command += " " + shellQuote(a);
-        const CommandResult c = runCommand(command + " <" + shellQuote(input) + " 2>" +
-                                           shellQuote((dir_ / "err").string()));
-        return {c.status, plainLines(c.out), plainLines(readFile(dir_ / "err"))};
+        return runCaught(command + " <" + shellQuote(input), dir_ / "err");
     }
     Result inspect(const std::vector<std::string>& args, const std::string& input = kNullDevice) {
         return run(RMQ_INSPECT, args, input);
